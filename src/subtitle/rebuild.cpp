@@ -1,0 +1,228 @@
+// rebuild.cpp - the entry rebuild: finds each entry by its timing arrow,
+// writes a fresh number line and the timing line, and copies the text.
+#include "subtitle/rebuild.h"
+
+#include "subtitle/scan.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+static const char kArrow = '>';
+static const unsigned long kMinLength = 29;   // one whole timing line
+static const unsigned long kArrowOffset = 15; // arrow within a timing line
+static const unsigned long kAfterArrow = 13;  // timing bytes after the arrow
+static const unsigned long kUntested = 10;    // masking skips these bytes
+static const unsigned long kScanLimit = 1000; // reach of a backward scan
+// An entry without text has its next arrow this far from the cursor when
+// the next number line takes 3 bytes (or 1 byte and a one-digit hour).
+static const unsigned long kEmptyFar = 18;
+static const unsigned long kEmptyNear = 16;
+// In front of the next arrow this many bytes is the byte before the next
+// timing line (two-digit start hour): the end of the next number line.
+static const unsigned long kBeforeTiming = 16;
+static const unsigned long kSinkSize = 1UL << 16;
+
+// Output gathers in one heap block so that the small pieces of each entry
+// reach the stream as few large writes. Without a block every piece is
+// written directly, which gives the same bytes.
+struct Sink {
+  FILE* stream;
+  char* block;
+  unsigned long used;
+};
+
+static void Flush(Sink& sink) {
+  if (sink.used != 0)
+    fwrite(sink.block, 1, sink.used, sink.stream);
+  sink.used = 0;
+}
+
+static void Put(Sink& sink, const char* bytes, unsigned long count) {
+  if (sink.block == nullptr || count > kSinkSize - sink.used) {
+    Flush(sink);
+    if (sink.block == nullptr || count >= kSinkSize) {
+      fwrite(bytes, 1, count, sink.stream);
+      return;
+    }
+  }
+  memcpy(sink.block + sink.used, bytes, count);
+  sink.used += count;
+}
+
+// Decimal digits of number followed by "\r\n"; returns the bytes written
+// to line, which holds at least 24.
+static unsigned long FormatNumberLine(char* line, unsigned long number) {
+  char digits[20];
+  unsigned long count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number != 0);
+  for (unsigned long i = 0; i < count; ++i)
+    line[i] = digits[count - 1 - i];
+  line[count] = '\r';
+  line[count + 1] = '\n';
+  return count + 2;
+}
+
+void SetNumber(FILE* out, unsigned long& number) {
+  char line[24];
+  fwrite(line, 1, FormatNumberLine(line, number), out);
+  ++number;
+}
+
+// Position of the first '>' at or after at that can be a timing arrow, or
+// length when there is none. Masking never tests the first ten bytes, so a
+// '>' there is passed over.
+static unsigned long FindArrow(char* data, unsigned long length,
+                               unsigned long at) {
+  while (at < length) {
+    char* found = FindNextByte(data + at, length - at, kArrow, false);
+    if (*found != kArrow)
+      return length;
+    at = static_cast<unsigned long>(found - data);
+    if (at >= kUntested)
+      return at;
+    ++at;
+  }
+  return length;
+}
+
+// Number line, timing line and "\r\n" of the entry whose arrow is the next
+// one from cursor; moves cursor to the first byte after the timing line
+// that is not a line break. False when the rebuild ends here.
+static bool WriteHead(Sink& sink, char* data, unsigned long length,
+                      unsigned long& cursor, unsigned long& number) {
+  unsigned long last = length - 1;
+  unsigned long arrow = FindArrow(data, length, cursor);
+  if (arrow == length || arrow + kAfterArrow > last)
+    return false;
+  // A counted arrow at positions 10 to 14 has its line copied from the
+  // first byte of the data: nothing in front of the buffer is read.
+  unsigned long from = arrow >= kArrowOffset ? arrow - kArrowOffset : 0;
+  char line[24];
+  Put(sink, line, FormatNumberLine(line, number));
+  ++number;
+  Put(sink, data + from, arrow + kAfterArrow + 1 - from);
+  if (arrow + kAfterArrow == last)
+    return false;
+  unsigned long after = arrow + kAfterArrow + 1;
+  char* text = NextChar(data + after, length - after, false);
+  if (text == nullptr)
+    return false;
+  Put(sink, "\r\n", 2);
+  cursor = static_cast<unsigned long>(text - data);
+  return true;
+}
+
+// Bytes a backward scan from position at of a copy may examine: at most
+// the scan limit, and never in front of the copy.
+static unsigned long BackLimit(unsigned long at) {
+  return at + 1 < kScanLimit ? at + 1 : kScanLimit;
+}
+
+// Nearest CR or LF at or before start among count bytes, or null.
+static char* FindLineBreakBack(char* start, unsigned long count) {
+  char* at = start;
+  while (count != 0) {
+    if (*at == '\r' || *at == '\n')
+      return at;
+    if (--count == 0)
+      break;
+    --at;
+  }
+  return nullptr;
+}
+
+// Digits and blanks only, with one digit at least: a number line.
+static bool IsNumberLine(const char* line, unsigned long count) {
+  bool digit = false;
+  for (unsigned long i = 0; i < count; ++i) {
+    if (line[i] >= '0' && line[i] <= '9')
+      digit = true;
+    else if (line[i] != ' ' && line[i] != '\t')
+      return false;
+  }
+  return digit;
+}
+
+// Length of the text at the start of copy, the count bytes in front of the
+// next arrow: what precedes the next entry's number line and the line
+// breaks around it. 0 when the entry has no text. When a scan meets a run
+// of line breaks longer than its reach, the bytes are kept, line breaks
+// included, rather than lose what lies before them.
+static unsigned long MiddleTextLength(char* copy, unsigned long count) {
+  if (count < kBeforeTiming)
+    return 0;
+  unsigned long numberEnd = count - kBeforeTiming;
+  char* q = NextChar(copy + numberEnd, BackLimit(numberEnd), true);
+  if (q == nullptr)
+    return numberEnd + 1;
+  unsigned long qAt = static_cast<unsigned long>(q - copy);
+  char* r = FindLineBreakBack(q, BackLimit(qAt));
+  if (r == nullptr) {
+    // One single line in front of the next timing line: either the next
+    // number line (this entry has no text) or this entry's text. A line
+    // longer than the scan's reach stays text, number line and all.
+    bool oneLine = qAt + 1 <= kScanLimit;
+    return oneLine && IsNumberLine(copy, qAt + 1) ? 0 : qAt + 1;
+  }
+  unsigned long rAt = static_cast<unsigned long>(r - copy);
+  char* s = NextChar(r, BackLimit(rAt), true);
+  if (s == nullptr)
+    return rAt + 1;
+  return static_cast<unsigned long>(s - copy) + 1;
+}
+
+static bool IsArrowAt(const char* data, unsigned long length,
+                      unsigned long at) {
+  return at < length && data[at] == kArrow;
+}
+
+static void WriteRest(Sink& sink, char* data, unsigned long length,
+                      unsigned long cursor) {
+  Put(sink, data + cursor, length - cursor);
+}
+
+// One entry that has another after it. False when the rebuild ends here.
+static bool WriteMiddle(Sink& sink, char* data, unsigned long length,
+                        unsigned long& cursor, unsigned long& number) {
+  if (!WriteHead(sink, data, length, cursor, number))
+    return false;
+  if (IsArrowAt(data, length, cursor + kEmptyFar) ||
+      IsArrowAt(data, length, cursor + kEmptyNear)) {
+    Put(sink, "\r\n", 2);
+    return true;
+  }
+  unsigned long next = FindArrow(data, length, cursor);
+  if (next == length) {
+    // Masking counted an arrow that lies inside a timing line already
+    // written, so no entry follows: this one is the last.
+    WriteRest(sink, data, length, cursor);
+    return false;
+  }
+  unsigned long text = MiddleTextLength(data + cursor, next - cursor);
+  if (text != 0) {
+    Put(sink, data + cursor, text);
+    Put(sink, "\r\n", 2);
+  }
+  Put(sink, "\r\n", 2);
+  return true;
+}
+
+bool RebuildSRT(char* data, unsigned long length, unsigned long first,
+                unsigned long arrows, FILE* out) {
+  if (arrows == 0 || length < kMinLength || out == nullptr)
+    return false;
+  Sink sink = {out, static_cast<char*>(malloc(kSinkSize)), 0};
+  unsigned long number = first;
+  unsigned long cursor = 0;
+  bool going = true;
+  for (unsigned long entry = 1; going && entry < arrows; ++entry)
+    going = WriteMiddle(sink, data, length, cursor, number);
+  if (going && WriteHead(sink, data, length, cursor, number))
+    WriteRest(sink, data, length, cursor);
+  Flush(sink);
+  free(sink.block);
+  return true;
+}

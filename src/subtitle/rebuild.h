@@ -1,0 +1,29 @@
+// rebuild.h - writes the renumbered, normalised entries of a masked
+// subtitle file to a binary stream.
+#pragma once
+
+#include <stdio.h>
+
+// Writes number in plain decimal digits and "\r\n" to out, then adds one
+// to number.
+void SetNumber(FILE* out, unsigned long& number);
+
+// Walks the masked data from timing arrow to timing arrow; arrows is the
+// count that masking found. Each entry, numbered from first on:
+//
+//   before the first timing line -> dropped (number line, byte-order mark)
+//   number line                  -> dropped; the next number is written
+//   timing line                  -> its 29 bytes, then "\r\n"
+//   blank lines after the timing -> dropped
+//   text of a middle entry       -> copied unchanged, then "\r\n\r\n"
+//   middle entry without text    -> one blank line
+//   blank lines between entries  -> dropped
+//   last entry                   -> its text and all that follows, as is
+//
+// A timing line is the 15 bytes in front of its arrow, the arrow and the
+// 13 bytes after it. The rebuild ends early, still true, at a timing line
+// cut short by the end of the data, or at one with nothing but line breaks
+// after it. Returns false, writing nothing, when arrows is 0, length is 28
+// or less, or out is null. Write errors show in ferror(out).
+bool RebuildSRT(char* data, unsigned long length, unsigned long first,
+                unsigned long arrows, FILE* out);

@@ -1,0 +1,234 @@
+// Entry rebuild: the renumbered, normalised bytes written for a file, with
+// stray arrows masked before and restored after, as the run does it.
+#include "subtitle/rebuild.h"
+
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace std::string_literals;
+
+#define T1 "00:00:01,000 --> 00:00:02,500"
+#define T2 "00:00:03,000 --> 00:00:04,000"
+#define T3 "00:00:05,000 --> 00:00:06,000"
+#define H2 "0:00:03,000 --> 00:00:04,000" // one-digit start hour
+
+struct Case {
+  const char* name;
+  std::string in, out;
+};
+
+const Case kCases[] = {
+    {"the 82-byte example",
+     "7\n" T1 "\nHello\nWorld\n\n\n9\n" T2 "\nBye\n",
+     "1\r\n" T1 "\r\nHello\nWorld\r\n\r\n2\r\n" T2 "\r\nBye\n"},
+    {"5, 7, 9 with an italic tag",
+     "5\r\n" T1 "\r\n<i>Hi</i>\r\n\r\n7\r\n" T2 "\r\nMid\r\n\r\n9\r\n" T3
+     "\r\nEnd\r\n\r\n",
+     "1\r\n" T1 "\r\n<i>Hi</i>\r\n\r\n2\r\n" T2 "\r\nMid\r\n\r\n3\r\n" T3
+     "\r\nEnd\r\n\r\n"},
+    {"single entry", "3\n" T1 "\nOnly\n\n", "1\r\n" T1 "\r\nOnly\n\n"},
+    {"starts with a timing line", T1 "\nA\n\n2\n" T2 "\nB",
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"byte-order mark dropped",
+     "\xEF\xBB\xBF"
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n",
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n"},
+    {"junk before the first entry dropped", "junk\n\n\n41\n" T1 "\nA",
+     "1\r\n" T1 "\r\nA"},
+    {"blank lines around texts",
+     "1\n" T1 "\n\n\n\nA\n\n\n\n\n2\n" T2 "\r\n\r\n\r\nB",
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"inner blank line kept", "1\n" T1 "\nA\n\nB\n\n2\n" T2 "\nC",
+     "1\r\n" T1 "\r\nA\n\nB\r\n\r\n2\r\n" T2 "\r\nC"},
+    {"CR-only line breaks", "1\r" T1 "\rHello\rWorld\r\r2\r" T2 "\rBye\r",
+     "1\r\n" T1 "\r\nHello\rWorld\r\n\r\n2\r\n" T2 "\r\nBye\r"},
+    {"trailing junk kept", "1\n" T1 "\nA\n\n2\n" T2 "\nB\n\n\njunk here\n",
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\n\n\njunk here\n"},
+    {"ends with a timing line", "1\n" T1 "\nA\n\n2\n" T2,
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2},
+    {"only line breaks after the last timing line",
+     "1\n" T1 "\nA\n\n2\n" T2 "\r\n\r\n\n", "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2},
+    {"timing line cut short at the end", "1\n" T1 "\nA\n\n2\n" T2 "\nB\n\n3\n00:00:05,000 --> 00:0",
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n\r\n"},
+    {"NUL in a middle text kept", "1\n" T1 "\na\0b\n\n2\n" T2 "\nc\0d"s,
+     "1\r\n" T1 "\r\na\0b\r\n\r\n2\r\n" T2 "\r\nc\0d"s},
+    {"markup restored", "1\n" T1 "\n<b>x > y</b>\n\n2\n" T2 "\n<i>B</i>",
+     "1\r\n" T1 "\r\n<b>x > y</b>\r\n\r\n2\r\n" T2 "\r\n<i>B</i>"},
+    {"coordinates after the timing line", "1\n" T1 " X1:10\nA\n\n2\n" T2 "\nB",
+     "1\r\n" T1 "\r\n X1:10\nA\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"failed arrow test joins the previous text",
+     "1\n" T1 "\nA\n\n2\n00:00:03.000 --> 00:00:04,000\nB\n\n3\n" T3 "\nC",
+     "1\r\n" T1 "\r\nA\n\n2\n00:00:03.000 --> 00:00:04,000\nB\r\n\r\n2\r\n" T3
+     "\r\nC"},
+    {"next timing line without a number line", "1\n" T1 "\nHello\n" T2 "\nB",
+     "1\r\n" T1 "\r\nHello\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"line above an unnumbered timing line taken as its number",
+     "1\n" T1 "\nHello\nWorld\n" T2 "\nB",
+     "1\r\n" T1 "\r\nHello\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"numbers carried over 9", "1\n" T1 "\nA\n\n2\n" T2 "\nB\n\n3\n" T3 "\nC",
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n\r\n3\r\n" T3 "\r\nC"},
+};
+
+TEST(RebuildSRT, Cases) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Rebuilt(c.in), c.out);
+  }
+}
+
+TEST(RebuildSRT, The82ByteExampleBecomes87Bytes) {
+  std::string in = "7\n" T1 "\nHello\nWorld\n\n\n9\n" T2 "\nBye\n";
+  ASSERT_EQ(in.size(), 82u);
+  EXPECT_EQ(Rebuilt(in).size(), 87u);
+}
+
+// A middle entry without text: the next arrow lies 16 to 19 bytes after
+// the cursor, depending on the next number line and start hour.
+const Case kEmptyEntries[] = {
+    {"18: one digit, CR LF, two-digit hour",
+     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"18: two digits, LF, two-digit hour", "1\n" T1 "\n\n12\n" T2 "\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"16: one digit, LF, one-digit hour", "1\n" T1 "\n\n2\n" H2 "\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n\n" H2 "\r\nB"},
+    {"17: one digit, LF, two-digit hour", "1\n" T1 "\n\n2\n" T2 "\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"17: one digit, CR LF, one-digit hour",
+     "1\r\n" T1 "\r\n\r\n2\r\n" H2 "\r\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n\n" H2 "\r\nB"},
+    {"19: two digits, CR LF, two-digit hour",
+     "1\r\n" T1 "\r\n\r\n12\r\n" T2 "\r\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"22: three digits and blanks, CR LF", "1\r\n" T1 "\r\n 123 \r\n" T2 "\r\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"a one-byte text passes the empty test", "1\n" T1 "\na\r\n" T2 "\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"a two-byte text passes the empty test", "1\n" T1 "\nab\n" T2 "\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"a three-byte text is kept", "1\n" T1 "\nabc\n" T2 "\nB",
+     "1\r\n" T1 "\r\nabc\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"14: timing lines back to back", "1\n" T1 "\n" H2 "\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n\n" H2 "\r\nB"},
+};
+
+TEST(RebuildSRT, EmptyMiddleEntries) {
+  for (const Case& c : kEmptyEntries) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Rebuilt(c.in), c.out);
+  }
+}
+
+// The 29 bytes copied are always the 15 before the arrow, the arrow and
+// the 13 after it, whatever the hours look like.
+const Case kShortHours[] = {
+    {"one-digit hours in both times", "1\n0:00:01,000 --> 0:00:02,000\nHi",
+     "1\r\n\n0:00:01,000 --> 0:00:02,000\n\r\nHi"},
+    {"one-digit start hour", "1\n0:00:01,000 --> 00:00:02,000\nHi",
+     "1\r\n\n0:00:01,000 --> 00:00:02,000\r\nHi"},
+    {"one-digit end hour", "1\n00:00:01,000 --> 0:00:02,000\nHi",
+     "1\r\n00:00:01,000 --> 0:00:02,000\n\r\nHi"},
+};
+
+TEST(RebuildSRT, TimingLinesWithOneDigitHours) {
+  for (const Case& c : kShortHours) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Rebuilt(c.in), c.out);
+  }
+}
+
+// Arrows masking never counts, and counted arrows the walk steps over,
+// must neither shift the entries nor read outside the buffer.
+const Case kOddArrows[] = {
+    {"a '>' in the first ten bytes", "a>b\n1\n" T1 "\nA\n\n2\n" T2 "\nB",
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"a counted arrow at position 12", "00:01,000 --> 00:00:02,000\nHi",
+     "1\r\n00:01,000 --> 00:00:02,000\r\nHi"},
+    {"arrow inside a timing line",
+     "1\n00:00:01,000 --> 0:00,000 -->\nA\n\n2\n" T2 "\nB",
+     "1\r\n00:00:01,000 --> 0:00,000 -->\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
+};
+
+TEST(RebuildSRT, ArrowsNearTheStartOrInsideATimingLine) {
+  for (const Case& c : kOddArrows) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Rebuilt(c.in), c.out);
+  }
+}
+
+TEST(RebuildSRT, MiddleTextLongerThanAnyScratchArea) {
+  std::string text;
+  while (text.size() < 70000)
+    text += "a long line of subtitle text <i>that goes on</i>\n";
+  text += "end";
+  std::string in = "1\n" T1 "\n" + text + "\n\n2\n" T2 "\nB";
+  EXPECT_EQ(Rebuilt(in), "1\r\n" T1 "\r\n" + text + "\r\n\r\n2\r\n" T2 "\r\nB");
+  std::string last = "1\n" T1 "\n" + text;
+  EXPECT_EQ(Rebuilt(last), "1\r\n" T1 "\r\n" + text);
+}
+
+TEST(RebuildSRT, LongRunsOfLineBreaks) {
+  std::string many(3000, '\n');
+  EXPECT_EQ(Rebuilt("1\n" T1 + many + "A\n\n2\n" T2 "\nB"),
+            "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB")
+      << "after a timing line every line break goes";
+  // Between a text and the next number line the backward scans reach 1000
+  // bytes: up to 999 line breaks go, a longer run is kept with the text.
+  std::string under(999, '\n');
+  EXPECT_EQ(Rebuilt("1\n" T1 "\nHello" + under + "2\n" T2 "\nB"),
+            "1\r\n" T1 "\r\nHello\r\n\r\n2\r\n" T2 "\r\nB");
+  std::string over(1000, '\n');
+  EXPECT_EQ(Rebuilt("1\n" T1 "\nHello" + over + "2\n" T2 "\nB"),
+            "1\r\n" T1 "\r\nHello" + over + "\r\n\r\n2\r\n" T2 "\r\nB");
+  EXPECT_EQ(Rebuilt("1\n" T1 "\nHello\n2" + over + T2 "\nB"),
+            "1\r\n" T1 "\r\nHello\n2" + over + "\r\n\r\n2\r\n" T2
+            "\r\nB")
+      << "a run before the timing line keeps the number line as text";
+}
+
+TEST(RebuildSRT, NumberLineLongerThanTheScanStaysInTheText) {
+  std::string number(1200, '9');
+  EXPECT_EQ(Rebuilt("1\n" T1 "\nA\n" + number + "\n" T2 "\nB"),
+            "1\r\n" T1 "\r\nA\n" + number + "\r\n\r\n2\r\n" T2 "\r\nB");
+}
+
+TEST(RebuildSRT, RefusesWithoutWriting) {
+  std::string path = ScratchDir() + "/out.srt";
+  FILE* out = fopen(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::string data = "1\n" T1 "\nA";
+  EXPECT_FALSE(RebuildSRT(&data[0], data.size(), 1, 0, out)) << "no arrow";
+  EXPECT_FALSE(RebuildSRT(&data[0], 28, 1, 1, out)) << "28 bytes";
+  EXPECT_FALSE(RebuildSRT(&data[0], data.size(), 1, 1, nullptr));
+  fclose(out);
+  EXPECT_EQ(ReadBytes(path), "");
+}
+
+TEST(RebuildSRT, NumbersFromTheFirstGiven) {
+  std::string path = ScratchDir() + "/out.srt";
+  FILE* out = fopen(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  std::string data = "1\n" T1 "\nA\n\n2\n" T2 "\nB";
+  unsigned long first = 99;
+  EXPECT_TRUE(RebuildSRT(&data[0], data.size(), first, 2, out));
+  fclose(out);
+  EXPECT_EQ(first, 99UL);
+  EXPECT_EQ(ReadBytes(path), "99\r\n" T1 "\r\nA\r\n\r\n100\r\n" T2 "\r\nB");
+}
+
+TEST(SetNumber, WritesDecimalAndStepsOn) {
+  std::string path = ScratchDir() + "/numbers.txt";
+  FILE* out = fopen(path.c_str(), "wb");
+  ASSERT_NE(out, nullptr);
+  unsigned long numbers[] = {0, 9, 10, 4294967295UL};
+  for (unsigned long n : numbers) {
+    unsigned long number = n;
+    SetNumber(out, number);
+    EXPECT_EQ(number, n + 1);
+  }
+  fclose(out);
+  EXPECT_EQ(ReadBytes(path), "0\r\n9\r\n10\r\n4294967295\r\n");
+}

@@ -1,0 +1,89 @@
+// testutil.cpp - scratch folders, file helpers and Rebuilt().
+#include "testutil.h"
+
+#include "subtitle/mask.h"
+#include "subtitle/rebuild.h"
+#include "subtitle/scan.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+namespace fs = std::filesystem;
+
+namespace {
+// Removes the scratch folder of a test that passed; a failed test leaves
+// its files for a look.
+class ScratchCleaner : public testing::EmptyTestEventListener {
+public:
+  void OnTestEnd(const testing::TestInfo& info) override {
+    if (!folder.empty() && info.result()->Passed()) {
+      std::error_code ignored;
+      fs::remove_all(folder, ignored);
+    }
+    folder.clear();
+  }
+  std::string folder;
+};
+
+ScratchCleaner* Cleaner() {
+  static ScratchCleaner* cleaner = [] {
+    auto* made = new ScratchCleaner;
+    testing::UnitTest::GetInstance()->listeners().Append(made);
+    return made;
+  }();
+  return cleaner;
+}
+} // namespace
+
+std::string ScratchDir() {
+  const testing::TestInfo* info =
+      testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  for (char& c : name)
+    if (c == '/')
+      c = '_';
+  fs::path folder = fs::temp_directory_path() / "zelvar-tests" / name;
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  fs::create_directories(folder);
+  Cleaner()->folder = folder.string();
+  return folder.string();
+}
+
+std::string ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in),
+                     std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  EXPECT_TRUE(out.good()) << path;
+}
+
+bool Exists(const std::string& path) {
+  return fs::exists(path);
+}
+
+std::string Rebuilt(const std::string& in) {
+  std::string data = in;
+  unsigned long arrows = 0;
+  EXPECT_TRUE(ConvertChar(&data[0], data.size(), '\xD0', arrows));
+  std::string path = ScratchDir() + "/rebuilt.srt";
+  FILE* out = fopen(path.c_str(), "wb");
+  EXPECT_NE(out, nullptr);
+  if (out == nullptr)
+    return std::string();
+  bool rebuilt = RebuildSRT(&data[0], data.size(), 1, arrows, out);
+  fclose(out);
+  if (!rebuilt)
+    return "(refused)";
+  std::string written = ReadBytes(path);
+  if (!written.empty())
+    ReplaceBytes(&written[0], written.size(), '\xD0', '>');
+  return written;
+}
