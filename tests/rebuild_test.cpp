@@ -107,6 +107,8 @@ const Case kEmptyEntries[] = {
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
     {"a one-byte text passes the empty test", "1\n" T1 "\na\r\n" T2 "\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"16: a one-byte text passes the empty test", "1\n" T1 "\na\n" H2 "\nB",
+     "1\r\n" T1 "\r\n\r\n2\r\n\n" H2 "\r\nB"},
     {"a two-byte text passes the empty test", "1\n" T1 "\nab\n" T2 "\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
     {"a three-byte text is kept", "1\n" T1 "\nabc\n" T2 "\nB",

@@ -1,1 +1,264 @@
+// Whole runs of the program on files in a scratch folder: what it writes,
+// what it says on standard error, its exit code, and what it leaves alone.
+#include "testutil.h"
+
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fcntl.h>
+#include <filesystem>
+#include <signal.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace std::string_literals;
+
+#define T1 "00:00:01,000 --> 00:00:02,500"
+#define T2 "00:00:03,000 --> 00:00:04,000"
+#define T3 "00:00:05,000 --> 00:00:06,000"
+
+#define HINT "Zelvar: Drag & drop the .srt file onto Zelvar to repair it!\n"
+#define OPEN_FAILED "Zelvar: Error: Couldnt open the .srt file.\n"
+#define PLACEHOLDER \
+  "Zelvar: Error: The .srt file contains replacement characters.\n"
+#define BACKUP_FAILED "Zelvar: Error: Couldnt create a backup file.\n"
+#define REPLACE_FAILED "Zelvar: Error: Couldnt replace the original .srt file.\n"
+#define REBUILD_FAILED "Zelvar: Error: Couldnt rebuild the .srt file.\n"
+#define READ_BACK_FAILED \
+  "Zelvar: Error: Couldnt open the .srt file for re-replacement.\n"
+
+namespace {
+struct Outcome {
+  int exitCode;
+  std::string out, err;
+};
+
+// Runs the program with args in folder; a file-size limit other than 0 is
+// set on the child, with SIGXFSZ ignored so that writes past it just fail.
+Outcome RunProgram(const std::string& folder, const std::vector<std::string>& args,
+            rlim_t fileSizeLimit = 0) {
+  std::string outPath = folder + "/../stdout.txt";
+  std::string errPath = folder + "/../stderr.txt";
+  pid_t child = fork();
+  if (child == 0) {
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (chdir(folder.c_str()) != 0)
+      _exit(126);
+    if (fileSizeLimit != 0) {
+      signal(SIGXFSZ, SIG_IGN);
+      struct rlimit limit = {fileSizeLimit, fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(ZELVAR_PROGRAM));
+    for (const std::string& arg : args)
+      argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    execv(ZELVAR_PROGRAM, argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  Outcome outcome;
+  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  outcome.out = ReadBytes(outPath);
+  outcome.err = ReadBytes(errPath);
+  return outcome;
+}
+
+// The folder's files and their bytes, so that a refusal can be shown to
+// have changed nothing.
+std::string Snapshot(const std::string& folder) {
+  std::string listing;
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names)
+    listing += name + "=" + ReadBytes(folder + "/" + name) + "\n";
+  return listing;
+}
+} // namespace
+
+TEST(Program, WithoutAnArgumentShowsTheHint) {
+  std::string folder = ScratchDir();
+  Outcome run = RunProgram(folder, {});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, HINT);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Snapshot(folder), "");
+}
+
+TEST(Program, RefusalsChangeNothing) {
+  std::string good = "1\n" T1 "\nA\n";
+  struct Case {
+    const char* name;
+    std::string file, content, message;
+  } cases[] = {
+      {"28 bytes", "movie.srt", good.substr(0, 28), OPEN_FAILED},
+      {"placeholder first", "movie.srt", "\xD0" + good, PLACEHOLDER},
+      {"placeholder later", "movie.srt", good + "\xD0 text", PLACEHOLDER},
+      {"target named old", "x.old", good, BACKUP_FAILED},
+      {"a name of two characters", "ab", good, BACKUP_FAILED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    WriteBytes(folder + "/" + c.file, c.content);
+    std::string before = Snapshot(folder);
+    Outcome run = RunProgram(folder, {c.file});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, c.message);
+    EXPECT_EQ(Snapshot(folder), before);
+  }
+}
+
+TEST(Program, MissingFileOrTwoFilesCannotBeOpened) {
+  std::string folder = ScratchDir();
+  std::string content = "1\n" T1 "\nA\n";
+  WriteBytes(folder + "/a.srt", content);
+  WriteBytes(folder + "/b.srt", content);
+  std::string before = Snapshot(folder);
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"missing.srt"}, {"a.srt", "b.srt"}}) {
+    Outcome run = RunProgram(folder, args);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, OPEN_FAILED);
+    EXPECT_EQ(Snapshot(folder), before);
+  }
+}
+
+TEST(Program, RefusesABackupNameLinkedToTheTarget) {
+  std::string folder = ScratchDir();
+  WriteBytes(folder + "/movie.srt", "1\n" T1 "\nA\n");
+  ASSERT_EQ(link((folder + "/movie.srt").c_str(),
+                 (folder + "/movie.old").c_str()),
+            0);
+  std::string before = Snapshot(folder);
+  Outcome run = RunProgram(folder, {"movie.srt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, BACKUP_FAILED);
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
+TEST(Program, ReadOnlyFileCannotBeOpened) {
+  std::string folder = ScratchDir();
+  std::string path = folder + "/movie.srt";
+  WriteBytes(path, "1\n" T1 "\nA\n");
+  if (!MakeUnwritable(path))
+    GTEST_SKIP() << "root, and no immutable files on this file system";
+  std::string before = Snapshot(folder);
+  Outcome run = RunProgram(folder, {"movie.srt"});
+  MakeWritable(path);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, OPEN_FAILED);
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
+TEST(Program, Repairs29BytesAndKeepsTheBackup) {
+  std::string folder = ScratchDir();
+  WriteBytes(folder + "/movie.srt", T1);
+  WriteBytes(folder + "/movie.old", "an old backup, overwritten");
+  Outcome run = RunProgram(folder, {"movie.srt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(ReadBytes(folder + "/movie.srt"), "1\r\n" T1);
+  EXPECT_EQ(ReadBytes(folder + "/movie.old"), T1);
+}
+
+TEST(Program, RepairsAMessyFile) {
+  std::string messy = "\xEF\xBB\xBF"
+                      "12\n" T1 "\n\n<i>Hello</i>\nthere\n\n\n\n"
+                      "44\r\n" T2 "\r\n\r\n"
+                      "7\n" T3 "\n<b>a > b</b>\n\n";
+  std::string repaired = "1\r\n" T1 "\r\n<i>Hello</i>\nthere\r\n\r\n"
+                         "2\r\n" T2 "\r\n\r\n"
+                         "3\r\n" T3 "\r\n<b>a > b</b>\n\n";
+  std::string folder = ScratchDir();
+  WriteBytes(folder + "/movie.srt", messy);
+  Outcome run = RunProgram(folder, {folder + "/movie.srt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "");
+  std::string written = ReadBytes(folder + "/movie.srt");
+  EXPECT_EQ(written, repaired);
+  EXPECT_EQ(written.find('\xD0'), std::string::npos);
+  EXPECT_EQ(ReadBytes(folder + "/movie.old"), messy);
+}
+
+TEST(Program, TheTypicalRunAndThe82ByteExample) {
+  struct Case {
+    const char* name;
+    std::string in, out;
+  } cases[] = {
+      {"5, 7, 9 with an italic tag",
+       "5\r\n" T1 "\r\n<i>One</i>\r\n\r\n7\r\n" T2 "\r\nTwo\r\n\r\n9\r\n" T3
+       "\r\nThree\r\n",
+       "1\r\n" T1 "\r\n<i>One</i>\r\n\r\n2\r\n" T2 "\r\nTwo\r\n\r\n3\r\n" T3
+       "\r\nThree\r\n"},
+      {"82 bytes become 87", "7\n" T1 "\nHello\nWorld\n\n\n9\n" T2 "\nBye\n",
+       "1\r\n" T1 "\r\nHello\nWorld\r\n\r\n2\r\n" T2 "\r\nBye\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    WriteBytes(folder + "/film.txt", c.in);
+    Outcome run = RunProgram(folder, {"film.txt"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(ReadBytes(folder + "/film.txt"), c.out);
+    EXPECT_EQ(ReadBytes(folder + "/film.old"), c.in);
+  }
+}
+
+TEST(Program, ASecondRunChangesNothingButTheBackup) {
+  std::string folder = ScratchDir();
+  std::string in = "3\n" T1 "\n<i>A</i>\n\n\n8\n" T2 "\nB\n\n9\n" T3 "\nC\n";
+  WriteBytes(folder + "/movie.srt", in);
+  ASSERT_EQ(RunProgram(folder, {"movie.srt"}).exitCode, 0);
+  std::string first = ReadBytes(folder + "/movie.srt");
+  ASSERT_EQ(RunProgram(folder, {"movie.srt"}).exitCode, 0);
+  EXPECT_EQ(ReadBytes(folder + "/movie.srt"), first);
+  EXPECT_EQ(ReadBytes(folder + "/movie.old"), first);
+}
+
+TEST(Program, WithoutATimingLineTheTargetKeepsItsContent) {
+  std::string folder = ScratchDir();
+  std::string text = "Dear diary, today I dropped the wrong file > oops.\n";
+  WriteBytes(folder + "/notes.srt", text);
+  Outcome run = RunProgram(folder, {"notes.srt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, REBUILD_FAILED);
+  EXPECT_EQ(ReadBytes(folder + "/notes.srt"), text);
+  EXPECT_EQ(ReadBytes(folder + "/notes.old"), text);
+}
+
+TEST(Program, ATimingLineCutShortLeavesAnEmptyTarget) {
+  std::string folder = ScratchDir();
+  std::string cut = "some words before it\n1\n00:00:01,000 --> 00:0";
+  WriteBytes(folder + "/movie.srt", cut);
+  Outcome run = RunProgram(folder, {"movie.srt"});
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, READ_BACK_FAILED);
+  EXPECT_EQ(ReadBytes(folder + "/movie.srt"), "");
+  EXPECT_EQ(ReadBytes(folder + "/movie.old"), cut);
+}
+
+TEST(Program, AWriteFailureDuringTheRebuildIsReported) {
+  // LF line breaks grow to CR LF: the backup fits under the limit, the
+  // rebuilt file does not.
+  std::string in;
+  for (int i = 0; i < 200; ++i)
+    in += std::to_string(i) + "\n" T1 "\nline one\nline two\n\n";
+  std::string folder = ScratchDir();
+  WriteBytes(folder + "/movie.srt", in);
+  Outcome run = RunProgram(folder, {"movie.srt"}, in.size() + 100);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, REPLACE_FAILED);
+  EXPECT_EQ(ReadBytes(folder + "/movie.old"), in);
+}

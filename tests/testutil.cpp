@@ -10,6 +10,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -45,12 +48,14 @@ std::string ScratchDir() {
   for (char& c : name)
     if (c == '/')
       c = '_';
-  fs::path folder = fs::temp_directory_path() / "zelvar-tests" / name;
+  // The test's own folder holds the scratch folder and room beside it for
+  // what a test keeps out of the scratch folder's listing.
+  fs::path own = fs::temp_directory_path() / "zelvar-tests" / name;
   std::error_code ignored;
-  fs::remove_all(folder, ignored);
-  fs::create_directories(folder);
-  Cleaner()->folder = folder.string();
-  return folder.string();
+  fs::remove_all(own, ignored);
+  fs::create_directories(own / "files");
+  Cleaner()->folder = own.string();
+  return (own / "files").string();
 }
 
 std::string ReadBytes(const std::string& path) {
@@ -86,4 +91,17 @@ std::string Rebuilt(const std::string& in) {
   if (!written.empty())
     ReplaceBytes(&written[0], written.size(), '\xD0', '>');
   return written;
+}
+
+bool MakeUnwritable(const std::string& path) {
+  if (geteuid() != 0)
+    return chmod(path.c_str(), 0444) == 0;
+  return system(("chattr +i '" + path + "' 2>/dev/null").c_str()) == 0;
+}
+
+void MakeWritable(const std::string& path) {
+  if (geteuid() == 0) {
+    EXPECT_EQ(system(("chattr -i '" + path + "'").c_str()), 0);
+  }
+  chmod(path.c_str(), 0644);
 }

@@ -5,7 +5,7 @@
 #include <string>
 
 // A fresh empty folder for the running test, below the system's temporary
-// folder; removed again when the test passes.
+// folder; its parent is the test's own too. Removed when the test passes.
 std::string ScratchDir();
 
 std::string ReadBytes(const std::string& path);
@@ -15,3 +15,9 @@ bool Exists(const std::string& path);
 // Masks in, rebuilds it into a file in the scratch folder from number 1,
 // reads that back and unmasks it: the bytes the program would write.
 std::string Rebuilt(const std::string& in);
+
+// Makes the file at path one that cannot be opened for writing: read-only,
+// or immutable for root, who writes read-only files anyway. False when
+// this file system offers neither.
+bool MakeUnwritable(const std::string& path);
+void MakeWritable(const std::string& path);
