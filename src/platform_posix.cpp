@@ -32,6 +32,10 @@ static char* PutQuoted(char* out, const char* text) {
   return out;
 }
 
+// The formed text belongs to the platform, as the process's own command
+// line does on Windows: it is kept here for the whole run.
+static char* launchText = nullptr;
+
 char* GetLaunchText(int argc, char** argv) {
   static char program[PATH_MAX];
   GetProgramPath(argc > 0 ? argv[0] : nullptr, program);
@@ -47,7 +51,8 @@ char* GetLaunchText(int argc, char** argv) {
     out = PutQuoted(out, argv[i]);
   }
   *out = '\0';
-  return text;
+  launchText = text;
+  return launchText;
 }
 
 void ShowMessage(const char* caption, const char* text, unsigned int style) {

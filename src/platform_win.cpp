@@ -18,11 +18,9 @@ void ShowMessage(const char* caption, const char* text, unsigned int style) {
 // Volume and index of an existing file (or folder); false when it cannot
 // be opened to ask.
 static bool GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION& id) {
-  HANDLE file = CreateFileA(path, 0,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE |
-                                FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                            nullptr);
+  HANDLE file = CreateFileA(
+      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return false;
   bool known = GetFileInformationByHandle(file, &id) != 0;

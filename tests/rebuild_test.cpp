@@ -21,8 +21,7 @@ struct Case {
 };
 
 const Case kCases[] = {
-    {"the 82-byte example",
-     "7\n" T1 "\nHello\nWorld\n\n\n9\n" T2 "\nBye\n",
+    {"the 82-byte example", "7\n" T1 "\nHello\nWorld\n\n\n9\n" T2 "\nBye\n",
      "1\r\n" T1 "\r\nHello\nWorld\r\n\r\n2\r\n" T2 "\r\nBye\n"},
     {"5, 7, 9 with an italic tag",
      "5\r\n" T1 "\r\n<i>Hi</i>\r\n\r\n7\r\n" T2 "\r\nMid\r\n\r\n9\r\n" T3
@@ -51,7 +50,8 @@ const Case kCases[] = {
      "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2},
     {"only line breaks after the last timing line",
      "1\n" T1 "\nA\n\n2\n" T2 "\r\n\r\n\n", "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2},
-    {"timing line cut short at the end", "1\n" T1 "\nA\n\n2\n" T2 "\nB\n\n3\n00:00:05,000 --> 00:0",
+    {"timing line cut short at the end",
+     "1\n" T1 "\nA\n\n2\n" T2 "\nB\n\n3\n00:00:05,000 --> 00:0",
      "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n\r\n"},
     {"NUL in a middle text kept", "1\n" T1 "\na\0b\n\n2\n" T2 "\nc\0d"s,
      "1\r\n" T1 "\r\na\0b\r\n\r\n2\r\n" T2 "\r\nc\0d"s},
@@ -103,7 +103,8 @@ const Case kEmptyEntries[] = {
     {"19: two digits, CR LF, two-digit hour",
      "1\r\n" T1 "\r\n\r\n12\r\n" T2 "\r\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
-    {"22: three digits and blanks, CR LF", "1\r\n" T1 "\r\n 123 \r\n" T2 "\r\nB",
+    {"22: three digits and blanks, CR LF",
+     "1\r\n" T1 "\r\n 123 \r\n" T2 "\r\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
     {"a one-byte text passes the empty test", "1\n" T1 "\na\r\n" T2 "\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
@@ -186,8 +187,7 @@ TEST(RebuildSRT, LongRunsOfLineBreaks) {
   EXPECT_EQ(Rebuilt("1\n" T1 "\nHello" + over + "2\n" T2 "\nB"),
             "1\r\n" T1 "\r\nHello" + over + "\r\n\r\n2\r\n" T2 "\r\nB");
   EXPECT_EQ(Rebuilt("1\n" T1 "\nHello\n2" + over + T2 "\nB"),
-            "1\r\n" T1 "\r\nHello\n2" + over + "\r\n\r\n2\r\n" T2
-            "\r\nB")
+            "1\r\n" T1 "\r\nHello\n2" + over + "\r\n\r\n2\r\n" T2 "\r\nB")
       << "a run before the timing line keeps the number line as text";
 }
 

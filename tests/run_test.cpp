@@ -22,12 +22,13 @@ using namespace std::string_literals;
 
 #define HINT "Zelvar: Drag & drop the .srt file onto Zelvar to repair it!\n"
 #define OPEN_FAILED "Zelvar: Error: Couldnt open the .srt file.\n"
-#define PLACEHOLDER \
+#define PLACEHOLDER                                                            \
   "Zelvar: Error: The .srt file contains replacement characters.\n"
 #define BACKUP_FAILED "Zelvar: Error: Couldnt create a backup file.\n"
-#define REPLACE_FAILED "Zelvar: Error: Couldnt replace the original .srt file.\n"
+#define REPLACE_FAILED                                                         \
+  "Zelvar: Error: Couldnt replace the original .srt file.\n"
 #define REBUILD_FAILED "Zelvar: Error: Couldnt rebuild the .srt file.\n"
-#define READ_BACK_FAILED \
+#define READ_BACK_FAILED                                                       \
   "Zelvar: Error: Couldnt open the .srt file for re-replacement.\n"
 
 namespace {
@@ -38,8 +39,9 @@ struct Outcome {
 
 // Runs the program with args in folder; a file-size limit other than 0 is
 // set on the child, with SIGXFSZ ignored so that writes past it just fail.
-Outcome RunProgram(const std::string& folder, const std::vector<std::string>& args,
-            rlim_t fileSizeLimit = 0) {
+Outcome RunProgram(const std::string& folder,
+                   const std::vector<std::string>& args,
+                   rlim_t fileSizeLimit = 0) {
   std::string outPath = folder + "/../stdout.txt";
   std::string errPath = folder + "/../stderr.txt";
   pid_t child = fork();
@@ -137,9 +139,9 @@ TEST(Program, MissingFileOrTwoFilesCannotBeOpened) {
 TEST(Program, RefusesABackupNameLinkedToTheTarget) {
   std::string folder = ScratchDir();
   WriteBytes(folder + "/movie.srt", "1\n" T1 "\nA\n");
-  ASSERT_EQ(link((folder + "/movie.srt").c_str(),
-                 (folder + "/movie.old").c_str()),
-            0);
+  ASSERT_EQ(
+      link((folder + "/movie.srt").c_str(), (folder + "/movie.old").c_str()),
+      0);
   std::string before = Snapshot(folder);
   Outcome run = RunProgram(folder, {"movie.srt"});
   EXPECT_EQ(run.exitCode, 1);

@@ -7,8 +7,7 @@
 // First of count bytes from start (stepping back when backward) equal to
 // value; start itself when none is, so test *start to tell them apart.
 // A backward scan starts at start and includes it.
-char* FindNextByte(char* start, unsigned long count, char value,
-                   bool backward);
+char* FindNextByte(char* start, unsigned long count, char value, bool backward);
 
 // First of count bytes from start (stepping back when backward) that is
 // neither CR nor LF; null when all of them are, or count is 0.
