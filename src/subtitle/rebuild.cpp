@@ -8,9 +8,9 @@
 #include <string.h>
 
 static const char kArrow = '>';
-static const unsigned long kMinLength = 29;   // one whole timing line
 static const unsigned long kArrowOffset = 15; // arrow within a timing line
 static const unsigned long kAfterArrow = 13;  // timing bytes after the arrow
+static const unsigned long kTimingLength = kArrowOffset + 1 + kAfterArrow;
 static const unsigned long kUntested = 10;    // masking skips these bytes
 static const unsigned long kScanLimit = 1000; // reach of a backward scan
 // An entry without text has its next arrow this far from the cursor when
@@ -37,13 +37,20 @@ static void Flush(Sink& sink) {
   sink.used = 0;
 }
 
-static void Put(Sink& sink, const char* bytes, unsigned long count) {
+static void PutSlowly(Sink& sink, const char* bytes, unsigned long count) {
+  Flush(sink);
+  if (sink.block == nullptr || count >= kSinkSize) {
+    fwrite(bytes, 1, count, sink.stream);
+    return;
+  }
+  memcpy(sink.block, bytes, count);
+  sink.used = count;
+}
+
+static inline void Put(Sink& sink, const char* bytes, unsigned long count) {
   if (sink.block == nullptr || count > kSinkSize - sink.used) {
-    Flush(sink);
-    if (sink.block == nullptr || count >= kSinkSize) {
-      fwrite(bytes, 1, count, sink.stream);
-      return;
-    }
+    PutSlowly(sink, bytes, count);
+    return;
   }
   memcpy(sink.block + sink.used, bytes, count);
   sink.used += count;
@@ -71,6 +78,35 @@ void SetNumber(FILE* out, unsigned long& number) {
   ++number;
 }
 
+// The number line to write next, kept as text: stepping on mostly changes
+// its last digit only, and only a carry formats it anew.
+struct NumberLine {
+  unsigned long number;
+  unsigned long length;
+  char text[24];
+};
+
+static void StartNumbers(NumberLine& line, unsigned long first) {
+  line.number = first;
+  line.length = FormatNumberLine(line.text, first);
+}
+
+static void PutNumber(Sink& sink, NumberLine& line) {
+  if (sink.block != nullptr && kSinkSize - sink.used >= sizeof line.text) {
+    // The whole text area at once, a copy of fixed size; only its number
+    // line counts as written.
+    memcpy(sink.block + sink.used, line.text, sizeof line.text);
+    sink.used += line.length;
+  } else {
+    Put(sink, line.text, line.length);
+  }
+  ++line.number;
+  if (line.number % 10 != 0)
+    ++line.text[line.length - 3];
+  else
+    line.length = FormatNumberLine(line.text, line.number);
+}
+
 // Position of the first '>' at or after at that can be a timing arrow, or
 // length when there is none. Masking never tests the first ten bytes, so a
 // '>' there is passed over.
@@ -88,22 +124,22 @@ static unsigned long FindArrow(char* data, unsigned long length,
   return length;
 }
 
-// Number line, timing line and "\r\n" of the entry whose arrow is the next
-// one from cursor; moves cursor to the first byte after the timing line
-// that is not a line break. False when the rebuild ends here.
+// Number line, timing line and "\r\n" of the entry whose arrow is at
+// arrow (length when none was found); sets cursor to the first byte after
+// the timing line that is not a line break. False when the rebuild ends.
 static bool WriteHead(Sink& sink, char* data, unsigned long length,
-                      unsigned long& cursor, unsigned long& number) {
+                      unsigned long arrow, unsigned long& cursor,
+                      NumberLine& number) {
   unsigned long last = length - 1;
-  unsigned long arrow = FindArrow(data, length, cursor);
   if (arrow == length || arrow + kAfterArrow > last)
     return false;
+  PutNumber(sink, number);
   // A counted arrow at positions 10 to 14 has its line copied from the
   // first byte of the data: nothing in front of the buffer is read.
-  unsigned long from = arrow >= kArrowOffset ? arrow - kArrowOffset : 0;
-  char line[24];
-  Put(sink, line, FormatNumberLine(line, number));
-  ++number;
-  Put(sink, data + from, arrow + kAfterArrow + 1 - from);
+  if (arrow >= kArrowOffset)
+    Put(sink, data + arrow - kArrowOffset, kTimingLength);
+  else
+    Put(sink, data, arrow + kAfterArrow + 1);
   if (arrow + kAfterArrow == last)
     return false;
   unsigned long after = arrow + kAfterArrow + 1;
@@ -184,24 +220,26 @@ static void WriteRest(Sink& sink, char* data, unsigned long length,
   Put(sink, data + cursor, length - cursor);
 }
 
-// One entry that has another after it. False when the rebuild ends here.
+// One entry that has another after it; moves arrow on to that entry's.
+// False when the rebuild ends here.
 static bool WriteMiddle(Sink& sink, char* data, unsigned long length,
-                        unsigned long& cursor, unsigned long& number) {
-  if (!WriteHead(sink, data, length, cursor, number))
+                        unsigned long& arrow, NumberLine& number) {
+  unsigned long cursor = 0;
+  if (!WriteHead(sink, data, length, arrow, cursor, number))
     return false;
+  arrow = FindArrow(data, length, cursor);
   if (IsArrowAt(data, length, cursor + kEmptyFar) ||
       IsArrowAt(data, length, cursor + kEmptyNear)) {
     Put(sink, "\r\n", 2);
     return true;
   }
-  unsigned long next = FindArrow(data, length, cursor);
-  if (next == length) {
+  if (arrow == length) {
     // Masking counted an arrow that lies inside a timing line already
     // written, so no entry follows: this one is the last.
     WriteRest(sink, data, length, cursor);
     return false;
   }
-  unsigned long text = MiddleTextLength(data + cursor, next - cursor);
+  unsigned long text = MiddleTextLength(data + cursor, arrow - cursor);
   if (text != 0) {
     Put(sink, data + cursor, text);
     Put(sink, "\r\n", 2);
@@ -212,15 +250,17 @@ static bool WriteMiddle(Sink& sink, char* data, unsigned long length,
 
 bool RebuildSRT(char* data, unsigned long length, unsigned long first,
                 unsigned long arrows, FILE* out) {
-  if (arrows == 0 || length < kMinLength || out == nullptr)
+  if (arrows == 0 || length < kTimingLength || out == nullptr)
     return false;
   Sink sink = {out, static_cast<char*>(malloc(kSinkSize)), 0};
-  unsigned long number = first;
-  unsigned long cursor = 0;
+  NumberLine number;
+  StartNumbers(number, first);
+  unsigned long arrow = FindArrow(data, length, 0);
   bool going = true;
   for (unsigned long entry = 1; going && entry < arrows; ++entry)
-    going = WriteMiddle(sink, data, length, cursor, number);
-  if (going && WriteHead(sink, data, length, cursor, number))
+    going = WriteMiddle(sink, data, length, arrow, number);
+  unsigned long cursor = 0;
+  if (going && WriteHead(sink, data, length, arrow, cursor, number))
     WriteRest(sink, data, length, cursor);
   Flush(sink);
   free(sink.block);
