@@ -19,7 +19,8 @@ demo: build
 	bash samples/demo.sh $(BUILD)/zelvar
 
 bench: build
-	bash bench/run.sh $(BUILD)
+	$(BUILD)/bench/engine_bench
+	python3 bench/run.py $(BUILD)
 
 clean:
 	rm -rf $(BUILD) demo

@@ -18,3 +18,9 @@ void ShowMessage(const char* caption, const char* text, unsigned int style);
 // letter case where the file system ignores it), or two names of one
 // existing file (a hard link, another spelling of the name).
 bool IsSameFile(const char* first, const char* second);
+
+// A hint that the size bytes at block hold a whole file and will be walked
+// end to end: where the system offers it, the block is backed by large
+// pages, which makes filling and scanning it much cheaper. Changes nothing
+// in the block; does nothing where there is no such hint.
+void AdviseFileBlock(void* block, unsigned long size);

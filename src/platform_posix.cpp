@@ -3,9 +3,11 @@
 #include "platform.h"
 
 #include <limits.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -67,4 +69,19 @@ bool IsSameFile(const char* first, const char* second) {
   if (stat(first, &a) != 0 || stat(second, &b) != 0)
     return false;
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void AdviseFileBlock(void* block, unsigned long size) {
+#ifdef MADV_HUGEPAGE
+  // Only whole pages inside the block may be advised.
+  const uintptr_t page = 4096;
+  uintptr_t from =
+      (reinterpret_cast<uintptr_t>(block) + page - 1) & ~(page - 1);
+  uintptr_t to = (reinterpret_cast<uintptr_t>(block) + size) & ~(page - 1);
+  if (to > from)
+    madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
+#else
+  (void)block;
+  (void)size;
+#endif
 }

@@ -38,3 +38,8 @@ bool IsSameFile(const char* first, const char* second) {
          a.nFileIndexHigh == b.nFileIndexHigh &&
          a.nFileIndexLow == b.nFileIndexLow;
 }
+
+void AdviseFileBlock(void* block, unsigned long size) {
+  (void)block;
+  (void)size;
+}

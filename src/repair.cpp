@@ -3,6 +3,7 @@
 // message.
 #include "repair.h"
 
+#include "platform.h"
 #include "subtitle/scan.h"
 
 #include <stdio.h>
@@ -57,6 +58,8 @@ char* Readfile(char* path, unsigned long& length) {
   long size = GetFileSize(in);
   if (size >= 0)
     data = static_cast<char*>(malloc(size != 0 ? size : 1));
+  if (data != nullptr)
+    AdviseFileBlock(data, static_cast<unsigned long>(size));
   if (data != nullptr &&
       fread(data, 1, size, in) != static_cast<size_t>(size)) {
     free(data);

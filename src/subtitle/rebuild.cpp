@@ -20,7 +20,7 @@ static const unsigned long kEmptyNear = 16;
 // In front of the next arrow this many bytes is the byte before the next
 // timing line (two-digit start hour): the end of the next number line.
 static const unsigned long kBeforeTiming = 16;
-static const unsigned long kSinkSize = 1UL << 16;
+static const unsigned long kSinkSize = 1UL << 20;
 
 // Output gathers in one heap block so that the small pieces of each entry
 // reach the stream as few large writes. Without a block every piece is
