@@ -10,6 +10,7 @@
 #include <signal.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -52,6 +53,7 @@ Outcome RunProgram(const std::string& folder,
     dup2(err, 2);
     if (chdir(folder.c_str()) != 0)
       _exit(126);
+    alarm(60); // a run that hangs fails the test instead of stalling it
     if (fileSizeLimit != 0) {
       signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit = {fileSizeLimit, fileSizeLimit};
@@ -74,16 +76,20 @@ Outcome RunProgram(const std::string& folder,
   return outcome;
 }
 
-// The folder's files and their bytes, so that a refusal can be shown to
-// have changed nothing.
+// The folder's entries and the bytes of its files, so that a refusal can
+// be shown to have changed nothing. Folders and pipes show by name only.
 std::string Snapshot(const std::string& folder) {
-  std::string listing;
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(folder))
     names.push_back(entry.path().filename().string());
   std::sort(names.begin(), names.end());
-  for (const std::string& name : names)
-    listing += name + "=" + ReadBytes(folder + "/" + name) + "\n";
+  std::string listing;
+  for (const std::string& name : names) {
+    std::string path = folder + "/" + name;
+    bool file =
+        std::filesystem::is_regular_file(std::filesystem::symlink_status(path));
+    listing += name + (file ? "=" + ReadBytes(path) : " (no file)") + "\n";
+  }
   return listing;
 }
 } // namespace
@@ -263,4 +269,82 @@ TEST(Program, AWriteFailureDuringTheRebuildIsReported) {
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, REPLACE_FAILED);
   EXPECT_EQ(ReadBytes(folder + "/movie.old"), in);
+}
+
+TEST(Faults, DiskFullWhileTheBackupIsWrittenLeavesTheTarget) {
+  std::string folder = ScratchDir();
+  std::string in = "1\n" T1 "\nA\n\n2\n" T2 "\nB\n";
+  WriteBytes(folder + "/movie.srt", in);
+  Outcome run = RunProgram(folder, {"movie.srt"}, in.size() - 10);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, BACKUP_FAILED);
+  EXPECT_EQ(ReadBytes(folder + "/movie.srt"), in);
+}
+
+TEST(Faults, NoBackupInAFolderThatCannotBeWritten) {
+  std::string folder = ScratchDir();
+  std::string in = "1\n" T1 "\nA\n";
+  WriteBytes(folder + "/movie.srt", in);
+  if (!MakeUnwritable(folder))
+    GTEST_SKIP() << "root, and no immutable folders on this file system";
+  std::string before = Snapshot(folder);
+  Outcome run = RunProgram(folder, {"movie.srt"});
+  MakeWritable(folder);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, BACKUP_FAILED);
+  EXPECT_EQ(Snapshot(folder), before);
+}
+
+TEST(Faults, TargetsThatAreNoFilesAreRefusedWithoutAHang) {
+  std::string folder = ScratchDir();
+  ASSERT_EQ(mkdir((folder + "/folder.srt").c_str(), 0755), 0);
+  ASSERT_EQ(mkfifo((folder + "/pipe.srt").c_str(), 0600), 0);
+  WriteBytes(folder + "/empty.srt", "");
+  std::string before = Snapshot(folder);
+  for (std::string target :
+       {"folder.srt"s, "pipe.srt"s, "/dev/null"s, "empty.srt"s}) {
+    SCOPED_TRACE(target);
+    Outcome run = RunProgram(folder, {target});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, OPEN_FAILED);
+    EXPECT_EQ(Snapshot(folder), before);
+  }
+}
+
+TEST(Faults, APathOfMoreThanAThousandBytes) {
+  std::string folder = ScratchDir();
+  std::string path = folder;
+  while (path.size() < 1100) {
+    path += "/" + std::string(200, 'd');
+    ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
+  }
+  path += "/movie.srt";
+  std::string in = "4\n" T1 "\nA\n\n\n8\n" T2 "\nB";
+  WriteBytes(path, in);
+  Outcome run = RunProgram(folder, {path});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadBytes(path), "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB");
+  EXPECT_EQ(ReadBytes(path.substr(0, path.size() - 3) + "old"), in);
+}
+
+TEST(Faults, A200MegabyteFileIsRepairedWhole) {
+  std::string in, out;
+  const unsigned long size = 200UL << 20;
+  in.reserve(size + 100);
+  out.reserve(size + size / 8);
+  for (unsigned long i = 1; in.size() < size; ++i) {
+    std::string text =
+        (i % 2) ? "<i>Line " + std::to_string(i) + "</i>" : "plain\ntwo lines";
+    in += std::to_string(i * 3) + "\n" T1 "\n\n" + text + "\n\n\n";
+    out += std::to_string(i) + "\r\n" T1 "\r\n" + text + "\r\n\r\n";
+  }
+  // The last entry keeps what follows its text.
+  out.replace(out.size() - 4, 4, "\n\n\n");
+  std::string folder = ScratchDir();
+  WriteBytes(folder + "/big.srt", in);
+  Outcome run = RunProgram(folder, {"big.srt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_TRUE(ReadBytes(folder + "/big.srt") == out) << "output differs";
+  EXPECT_TRUE(ReadBytes(folder + "/big.old") == in) << "backup differs";
 }
