@@ -24,7 +24,8 @@ std::string MakeMessySubtitles(unsigned long size) {
     const char* breakBytes = (pick & 1) ? "\r\n" : "\n";
     unsigned long seconds = entry * 3;
     char line[96];
-    snprintf(line, sizeof line, "%lu%s%02lu:%02lu:%02lu,%03lu --> "
+    snprintf(line, sizeof line,
+             "%lu%s%02lu:%02lu:%02lu,%03lu --> "
              "%02lu:%02lu:%02lu,%03lu%s",
              entry * 7 % 1000 + 1, breakBytes, seconds / 3600 % 100,
              seconds / 60 % 60, seconds % 60, pick % 1000,

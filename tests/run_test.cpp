@@ -92,6 +92,18 @@ std::string Snapshot(const std::string& folder) {
   }
   return listing;
 }
+// Runs the program on args and expects the message, exit code 1 and every
+// file in folder as it was.
+void ExpectRefused(const std::string& folder,
+                   const std::vector<std::string>& args,
+                   const std::string& message) {
+  std::string before = Snapshot(folder);
+  Outcome run = RunProgram(folder, args);
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.err, message);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(Snapshot(folder), before);
+}
 } // namespace
 
 TEST(Program, WithoutAnArgumentShowsTheHint) {
@@ -119,11 +131,7 @@ TEST(Program, RefusalsChangeNothing) {
     SCOPED_TRACE(c.name);
     std::string folder = ScratchDir();
     WriteBytes(folder + "/" + c.file, c.content);
-    std::string before = Snapshot(folder);
-    Outcome run = RunProgram(folder, {c.file});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, c.message);
-    EXPECT_EQ(Snapshot(folder), before);
+    ExpectRefused(folder, {c.file}, c.message);
   }
 }
 
@@ -132,14 +140,8 @@ TEST(Program, MissingFileOrTwoFilesCannotBeOpened) {
   std::string content = "1\n" T1 "\nA\n";
   WriteBytes(folder + "/a.srt", content);
   WriteBytes(folder + "/b.srt", content);
-  std::string before = Snapshot(folder);
-  for (std::vector<std::string> args :
-       {std::vector<std::string>{"missing.srt"}, {"a.srt", "b.srt"}}) {
-    Outcome run = RunProgram(folder, args);
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, OPEN_FAILED);
-    EXPECT_EQ(Snapshot(folder), before);
-  }
+  ExpectRefused(folder, {"missing.srt"}, OPEN_FAILED);
+  ExpectRefused(folder, {"a.srt", "b.srt"}, OPEN_FAILED);
 }
 
 TEST(Program, RefusesABackupNameLinkedToTheTarget) {
@@ -148,11 +150,7 @@ TEST(Program, RefusesABackupNameLinkedToTheTarget) {
   ASSERT_EQ(
       link((folder + "/movie.srt").c_str(), (folder + "/movie.old").c_str()),
       0);
-  std::string before = Snapshot(folder);
-  Outcome run = RunProgram(folder, {"movie.srt"});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, BACKUP_FAILED);
-  EXPECT_EQ(Snapshot(folder), before);
+  ExpectRefused(folder, {"movie.srt"}, BACKUP_FAILED);
 }
 
 TEST(Program, ReadOnlyFileCannotBeOpened) {
@@ -161,12 +159,8 @@ TEST(Program, ReadOnlyFileCannotBeOpened) {
   WriteBytes(path, "1\n" T1 "\nA\n");
   if (!MakeUnwritable(path))
     GTEST_SKIP() << "root, and no immutable files on this file system";
-  std::string before = Snapshot(folder);
-  Outcome run = RunProgram(folder, {"movie.srt"});
+  ExpectRefused(folder, {"movie.srt"}, OPEN_FAILED);
   MakeWritable(path);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, OPEN_FAILED);
-  EXPECT_EQ(Snapshot(folder), before);
 }
 
 TEST(Program, Repairs29BytesAndKeepsTheBackup) {
@@ -287,12 +281,8 @@ TEST(Faults, NoBackupInAFolderThatCannotBeWritten) {
   WriteBytes(folder + "/movie.srt", in);
   if (!MakeUnwritable(folder))
     GTEST_SKIP() << "root, and no immutable folders on this file system";
-  std::string before = Snapshot(folder);
-  Outcome run = RunProgram(folder, {"movie.srt"});
+  ExpectRefused(folder, {"movie.srt"}, BACKUP_FAILED);
   MakeWritable(folder);
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, BACKUP_FAILED);
-  EXPECT_EQ(Snapshot(folder), before);
 }
 
 TEST(Faults, TargetsThatAreNoFilesAreRefusedWithoutAHang) {
@@ -300,14 +290,10 @@ TEST(Faults, TargetsThatAreNoFilesAreRefusedWithoutAHang) {
   ASSERT_EQ(mkdir((folder + "/folder.srt").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo((folder + "/pipe.srt").c_str(), 0600), 0);
   WriteBytes(folder + "/empty.srt", "");
-  std::string before = Snapshot(folder);
   for (std::string target :
        {"folder.srt"s, "pipe.srt"s, "/dev/null"s, "empty.srt"s}) {
     SCOPED_TRACE(target);
-    Outcome run = RunProgram(folder, {target});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.err, OPEN_FAILED);
-    EXPECT_EQ(Snapshot(folder), before);
+    ExpectRefused(folder, {target}, OPEN_FAILED);
   }
 }
 
