@@ -13,8 +13,9 @@ static const unsigned long kAfterArrow = 13;  // timing bytes after the arrow
 static const unsigned long kTimingLength = kArrowOffset + 1 + kAfterArrow;
 static const unsigned long kUntested = 10;    // masking skips these bytes
 static const unsigned long kScanLimit = 1000; // reach of a backward scan
-// An entry without text has its next arrow this far from the cursor when
-// the next number line takes 3 bytes (or 1 byte and a one-digit hour).
+// An entry without text has the next arrow 18 bytes after the cursor when
+// the next number line and its line break take 3 bytes, and 16 when they
+// take 2 before a one-digit start hour. Only these two are tested.
 static const unsigned long kEmptyFar = 18;
 static const unsigned long kEmptyNear = 16;
 // In front of the next arrow this many bytes is the byte before the next
