@@ -58,12 +58,12 @@ char* Readfile(char* path, unsigned long& length) {
   long size = GetFileSize(in);
   if (size >= 0)
     data = static_cast<char*>(malloc(size != 0 ? size : 1));
-  if (data != nullptr)
+  if (data != nullptr) {
     AdviseFileBlock(data, static_cast<unsigned long>(size));
-  if (data != nullptr &&
-      fread(data, 1, size, in) != static_cast<size_t>(size)) {
-    free(data);
-    data = nullptr;
+    if (fread(data, 1, size, in) != static_cast<size_t>(size)) {
+      free(data);
+      data = nullptr;
+    }
   }
   fclose(in);
   if (data != nullptr)

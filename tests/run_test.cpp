@@ -229,26 +229,29 @@ TEST(Program, ASecondRunChangesNothingButTheBackup) {
   EXPECT_EQ(ReadBytes(folder + "/movie.old"), first);
 }
 
-TEST(Program, WithoutATimingLineTheTargetKeepsItsContent) {
-  std::string folder = ScratchDir();
-  std::string text = "Dear diary, today I dropped the wrong file > oops.\n";
-  WriteBytes(folder + "/notes.srt", text);
-  Outcome run = RunProgram(folder, {"notes.srt"});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, REBUILD_FAILED);
-  EXPECT_EQ(ReadBytes(folder + "/notes.srt"), text);
-  EXPECT_EQ(ReadBytes(folder + "/notes.old"), text);
-}
-
-TEST(Program, ATimingLineCutShortLeavesAnEmptyTarget) {
-  std::string folder = ScratchDir();
-  std::string cut = "some words before it\n1\n00:00:01,000 --> 00:0";
-  WriteBytes(folder + "/movie.srt", cut);
-  Outcome run = RunProgram(folder, {"movie.srt"});
-  EXPECT_EQ(run.exitCode, 1);
-  EXPECT_EQ(run.err, READ_BACK_FAILED);
-  EXPECT_EQ(ReadBytes(folder + "/movie.srt"), "");
-  EXPECT_EQ(ReadBytes(folder + "/movie.old"), cut);
+// Failures after the backup: the backup holds the file as read, and the
+// target is left as the step that failed leaves it.
+TEST(Program, FailuresAfterTheBackupKeepIt) {
+  struct Case {
+    const char* name;
+    std::string in, message, target;
+  } cases[] = {
+      {"no timing line: the target keeps its content",
+       "Dear diary, today I dropped the wrong file > oops.\n", REBUILD_FAILED,
+       "Dear diary, today I dropped the wrong file > oops.\n"},
+      {"a timing line cut short: the target is empty",
+       "some words before it\n1\n00:00:01,000 --> 00:0", READ_BACK_FAILED, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    WriteBytes(folder + "/movie.srt", c.in);
+    Outcome run = RunProgram(folder, {"movie.srt"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, c.message);
+    EXPECT_EQ(ReadBytes(folder + "/movie.srt"), c.target);
+    EXPECT_EQ(ReadBytes(folder + "/movie.old"), c.in);
+  }
 }
 
 TEST(Program, AWriteFailureDuringTheRebuildIsReported) {
