@@ -104,3 +104,30 @@ TEST(ReplaceBytes, CountsAndReplacesWithinCount) {
     EXPECT_EQ(buffer, c.after);
   }
 }
+
+// Long buffers are replaced block by block: placeholders on both sides of
+// every block edge, and a buffer that ends inside a block.
+TEST(ReplaceBytes, LongBuffersAcrossBlockEdges) {
+  const unsigned long sizes[] = {239, 240, 241, 480, 1000};
+  const unsigned long marks[] = {0, 1, 238, 239, 240, 241, 479, 480, 999};
+  for (unsigned long size : sizes) {
+    SCOPED_TRACE(size);
+    std::string buffer(size, 'x');
+    std::string after(size, 'x');
+    unsigned long expected = 0;
+    for (unsigned long at : marks) {
+      if (at < size) {
+        buffer[at] = '\xD0';
+        after[at] = '>';
+        ++expected;
+      }
+    }
+    buffer[size - 1] = '\xD0';
+    expected += after[size - 1] != '>';
+    after[size - 1] = '>';
+    buffer += '\xD0'; // one past count: left alone
+    after += '\xD0';
+    EXPECT_EQ(ReplaceBytes(&buffer[0], size, '\xD0', '>'), expected);
+    EXPECT_EQ(buffer, after);
+  }
+}
