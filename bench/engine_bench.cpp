@@ -1,8 +1,11 @@
-// engine_bench.cpp - masking and rebuild of a generated 50 MB file, written
-// to the null device, in bytes of input per second.
+// engine_bench.cpp - the run's processing steps on a generated 50 MB file,
+// in bytes of input per second: masking and rebuild together (written to
+// the null device), and each step alone, so that the share of every step
+// in a whole run can be read off.
 #include "messy.h"
 #include "subtitle/mask.h"
 #include "subtitle/rebuild.h"
+#include "subtitle/scan.h"
 
 #include <benchmark/benchmark.h>
 
@@ -10,27 +13,100 @@
 #include <stdio.h>
 #include <string>
 
-static void MaskAndRebuild(benchmark::State& state) {
-  const std::string input = MakeMessySubtitles(50UL << 20);
-  std::string data;
-  FILE* sink = fopen("/dev/null", "wb");
-  for (auto _ : state) {
-    data = input; // masking changes the data: every round starts afresh
-    auto start = std::chrono::steady_clock::now();
+static const char kPlaceholder = '\xD0';
+
+static const std::string& Input() {
+  static const std::string input = MakeMessySubtitles(50UL << 20);
+  return input;
+}
+
+static const std::string& Masked() {
+  static const std::string masked = [] {
+    std::string data = Input();
     unsigned long arrows = 0;
-    ConvertChar(&data[0], data.size(), '\xD0', arrows);
-    RebuildSRT(&data[0], data.size(), 1, arrows, sink);
+    ConvertChar(&data[0], data.size(), kPlaceholder, arrows);
+    return data;
+  }();
+  return masked;
+}
+
+static unsigned long Arrows() {
+  static const unsigned long arrows = [] {
+    std::string data = Input();
+    unsigned long count = 0;
+    ConvertChar(&data[0], data.size(), kPlaceholder, count);
+    return count;
+  }();
+  return arrows;
+}
+
+// Times step on a fresh copy of start in every round; the copy is not
+// timed. Throughput counts the bytes of start.
+template <typename Step>
+static void TimeStep(benchmark::State& state, const std::string& start,
+                     Step step) {
+  std::string data;
+  for (auto _ : state) {
+    data = start;
+    auto begin = std::chrono::steady_clock::now();
+    step(data);
     std::chrono::duration<double> spent =
-        std::chrono::steady_clock::now() - start;
+        std::chrono::steady_clock::now() - begin;
     state.SetIterationTime(spent.count());
   }
-  fclose(sink);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
-                          static_cast<int64_t>(input.size()));
+                          static_cast<int64_t>(start.size()));
 }
+
+static void MaskAndRebuild(benchmark::State& state) {
+  FILE* sink = fopen("/dev/null", "wb");
+  TimeStep(state, Input(), [sink](std::string& data) {
+    unsigned long arrows = 0;
+    ConvertChar(&data[0], data.size(), kPlaceholder, arrows);
+    RebuildSRT(&data[0], data.size(), 1, arrows, sink);
+  });
+  fclose(sink);
+}
+
+static void PlaceholderCheck(benchmark::State& state) {
+  TimeStep(state, Input(), [](std::string& data) {
+    char* found = FindNextByte(&data[0], data.size(), kPlaceholder, false);
+    benchmark::DoNotOptimize(found);
+  });
+}
+
+static void Mask(benchmark::State& state) {
+  TimeStep(state, Input(), [](std::string& data) {
+    unsigned long arrows = 0;
+    ConvertChar(&data[0], data.size(), kPlaceholder, arrows);
+    benchmark::DoNotOptimize(arrows);
+  });
+}
+
+static void Rebuild(benchmark::State& state) {
+  FILE* sink = fopen("/dev/null", "wb");
+  unsigned long arrows = Arrows();
+  TimeStep(state, Masked(), [sink, arrows](std::string& data) {
+    RebuildSRT(&data[0], data.size(), 1, arrows, sink);
+  });
+  fclose(sink);
+}
+
+static void Unmask(benchmark::State& state) {
+  TimeStep(state, Masked(), [](std::string& data) {
+    unsigned long replaced =
+        ReplaceBytes(&data[0], data.size(), kPlaceholder, '>');
+    benchmark::DoNotOptimize(replaced);
+  });
+}
+
 BENCHMARK(MaskAndRebuild)
     ->Unit(benchmark::kMillisecond)
     ->UseManualTime()
     ->MinTime(2.0);
+BENCHMARK(PlaceholderCheck)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(Mask)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(Rebuild)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(Unmask)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 BENCHMARK_MAIN();

@@ -38,7 +38,7 @@ def main():
     make = os.path.join(build, "bench", "make_messy")
     work = os.path.join(build, "bench-files")
     os.makedirs(work, exist_ok=True)
-    runs_for = {1: 9, 50: 5}
+    runs_for = {1: 9, 50: 7, 500: 5}
     rows = []
     for size in sizes:
         source = os.path.join(work, f"messy-{size}.srt")
