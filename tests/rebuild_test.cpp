@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
 #include <string>
 
 using namespace std::string_literals;
@@ -171,6 +172,29 @@ TEST(RebuildSRT, MiddleTextLongerThanAnyScratchArea) {
   EXPECT_EQ(Rebuilt(in), "1\r\n" T1 "\r\n" + text + "\r\n\r\n2\r\n" T2 "\r\nB");
   std::string last = "1\n" T1 "\n" + text;
   EXPECT_EQ(Rebuilt(last), "1\r\n" T1 "\r\n" + text);
+}
+
+// Output of several MiB goes out in blocks: entries cross block edges, a
+// middle text is longer than a block and the last entry's rest is longer
+// than two, and every byte arrives once, in order.
+TEST(RebuildSRT, OutputOfManyBlocks) {
+  std::string in, out;
+  std::string wide(1500000, 'x');
+  std::string rest(2600007, 'y');
+  const unsigned long entries = 60000;
+  for (unsigned long k = 1; k <= entries; ++k) {
+    char timing[40];
+    snprintf(timing, sizeof timing, "%02lu:%02lu:%02lu,000 --> 00:00:00,000",
+             k / 3600 % 100, k / 60 % 60, k % 60);
+    std::string text = k == 30000 ? wide : "Line " + std::to_string(k);
+    if (k == entries)
+      text = rest;
+    in += "7\n" + std::string(timing) + "\n" + text + "\n\n";
+    out += std::to_string(k) + "\r\n" + timing + "\r\n" + text;
+    out += k == entries ? "\n\n" : "\r\n\r\n";
+  }
+  ASSERT_GT(out.size(), 5UL << 20);
+  EXPECT_TRUE(Rebuilt(in) == out) << "the rebuilt bytes differ";
 }
 
 TEST(RebuildSRT, LongRunsOfLineBreaks) {

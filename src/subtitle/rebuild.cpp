@@ -24,8 +24,11 @@ static const unsigned long kBeforeTiming = 16;
 static const unsigned long kSinkSize = 1UL << 20;
 
 // Output gathers in one heap block so that the small pieces of each entry
-// reach the stream as few large writes. Without a block every piece is
-// written directly, which gives the same bytes.
+// reach the stream as few large writes. The block goes out only when full,
+// so every write is one block (or a run of whole blocks) long and starts at
+// a multiple of the block size in the file, and the stream passes it on
+// without keeping any of it back. Without a block every piece is written
+// directly, which gives the same bytes.
 struct Sink {
   FILE* stream;
   char* block;
@@ -38,14 +41,25 @@ static void Flush(Sink& sink) {
   sink.used = 0;
 }
 
+// A piece larger than the room left: the block is filled and written, the
+// whole blocks' worth that follows goes straight from the piece, and the
+// rest starts the next block.
 static void PutSlowly(Sink& sink, const char* bytes, unsigned long count) {
-  Flush(sink);
-  if (sink.block == nullptr || count >= kSinkSize) {
+  if (sink.block == nullptr) {
     fwrite(bytes, 1, count, sink.stream);
     return;
   }
-  memcpy(sink.block, bytes, count);
-  sink.used = count;
+  unsigned long room = kSinkSize - sink.used;
+  memcpy(sink.block + sink.used, bytes, room);
+  sink.used = kSinkSize;
+  Flush(sink);
+  bytes += room;
+  count -= room;
+  unsigned long whole = count - count % kSinkSize;
+  if (whole != 0)
+    fwrite(bytes, 1, whole, sink.stream);
+  memcpy(sink.block, bytes + whole, count - whole);
+  sink.used = count - whole;
 }
 
 static inline void Put(Sink& sink, const char* bytes, unsigned long count) {
