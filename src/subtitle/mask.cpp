@@ -62,7 +62,8 @@ bool ConvertChar(char* data, unsigned long length, char replacement,
     bool tested =
         replacement == '-' || replacement == ',' || replacement == ':';
     if (!tested) {
-      for (; end - at >= static_cast<long>(kMaskBlock); at += kMaskBlock)
+      for (; static_cast<unsigned long>(end - at) >= kMaskBlock;
+           at += kMaskBlock)
         arrows += MaskBlock(at, replacement);
     }
     arrows += MaskInOrder(at, end, replacement);

@@ -26,9 +26,8 @@ static const unsigned long kSinkSize = 1UL << 20;
 // Output gathers in one heap block so that the small pieces of each entry
 // reach the stream as few large writes. The block goes out only when full,
 // so every write is one block (or a run of whole blocks) long and starts at
-// a multiple of the block size in the file, and the stream passes it on
-// without keeping any of it back. Without a block every piece is written
-// directly, which gives the same bytes.
+// a multiple of the block size in the file. Without a block every piece is
+// written directly, which gives the same bytes.
 struct Sink {
   FILE* stream;
   char* block;
