@@ -153,16 +153,6 @@ TEST(Program, RefusesABackupNameLinkedToTheTarget) {
   ExpectRefused(folder, {"movie.srt"}, BACKUP_FAILED);
 }
 
-TEST(Program, ReadOnlyFileCannotBeOpened) {
-  std::string folder = ScratchDir();
-  std::string path = folder + "/movie.srt";
-  WriteBytes(path, "1\n" T1 "\nA\n");
-  if (!MakeUnwritable(path))
-    GTEST_SKIP() << "root, and no immutable files on this file system";
-  ExpectRefused(folder, {"movie.srt"}, OPEN_FAILED);
-  MakeWritable(path);
-}
-
 TEST(Program, Repairs29BytesAndKeepsTheBackup) {
   std::string folder = ScratchDir();
   WriteBytes(folder + "/movie.srt", T1);
@@ -278,14 +268,27 @@ TEST(Faults, DiskFullWhileTheBackupIsWrittenLeavesTheTarget) {
   EXPECT_EQ(ReadBytes(folder + "/movie.srt"), in);
 }
 
-TEST(Faults, NoBackupInAFolderThatCannotBeWritten) {
-  std::string folder = ScratchDir();
-  std::string in = "1\n" T1 "\nA\n";
-  WriteBytes(folder + "/movie.srt", in);
-  if (!MakeUnwritable(folder))
-    GTEST_SKIP() << "root, and no immutable folders on this file system";
-  ExpectRefused(folder, {"movie.srt"}, BACKUP_FAILED);
-  MakeWritable(folder);
+// A read-only target cannot be opened; in a folder that cannot be written
+// the backup cannot be made. Either way nothing changes.
+TEST(Faults, WhatCannotBeWrittenIsRefused) {
+  struct Case {
+    const char* name;
+    bool folderItself;
+    const char* message;
+  } cases[] = {
+      {"read-only file", false, OPEN_FAILED},
+      {"folder that cannot be written", true, BACKUP_FAILED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    WriteBytes(folder + "/movie.srt", "1\n" T1 "\nA\n");
+    std::string locked = c.folderItself ? folder : folder + "/movie.srt";
+    if (!MakeUnwritable(locked))
+      GTEST_SKIP() << "root, and no immutable files on this file system";
+    ExpectRefused(folder, {"movie.srt"}, c.message);
+    MakeWritable(locked);
+  }
 }
 
 TEST(Faults, TargetsThatAreNoFilesAreRefusedWithoutAHang) {
