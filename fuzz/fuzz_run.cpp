@@ -1,6 +1,8 @@
 // Fuzz target: the run's operations on a real file, in the order the run
 // takes them: read, refuse, back up, mask, rebuild, read back, unmask,
-// write. The backup must hold the input, and the result no placeholder.
+// write; then the file is put back as a failed run would. The backup must
+// hold the input, the result no placeholder, and the file put back the
+// input again.
 #include "repair.h"
 #include "subtitle/mask.h"
 #include "subtitle/rebuild.h"
@@ -42,32 +44,49 @@ static char* TempPath(const char* name) {
   return path;
 }
 
+// The input as the whole content of the file at path.
+static void WriteInput(const char* path, const uint8_t* bytes, size_t size) {
+  FILE* out = fopen(path, "wb");
+  Check(out != nullptr, "the input file opens");
+  Check(fwrite(bytes, 1, size, out) == size, "the input is written");
+  Check(fclose(out) == 0, "the input file closes");
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   static char* target = TempPath("movie.srt");
   static char* backup = TempPath("movie.old");
-  Check(Writefile(target, const_cast<uint8_t*>(bytes), size),
-        "the input is written");
+  WriteInput(target, bytes, size);
   unsigned long length = 0;
-  char* data = Readfile(target, length);
+  FileStamp read;
+  char* data = Readfile(target, length, &read);
   Check(data != nullptr && length == size, "the file reads back whole");
   bool refused = length < 29 || memchr(data, kPlaceholder, length) != nullptr;
   if (!refused) {
-    Check(CreateBackup(backup, data, length), "the backup is written");
+    Check(CreateBackup(backup, data, length, &read), "the backup is written");
     unsigned long arrows = 0;
     Check(ConvertChar(data, length, kPlaceholder, arrows), "masking");
-    FILE* out = fopen(target, "wb");
-    Check(out != nullptr, "the target opens for writing");
+    FILE* out = OpenToRewrite(target, read);
+    Check(out != nullptr, "the target opens for its rewrite");
     bool rebuilt = RebuildSRT(data, length, 1, arrows, out);
-    Check(fclose(out) == 0, "the rebuilt target closes");
+    Check(ferror(out) == 0, "the rebuild is written");
     Check(rebuilt == (arrows != 0), "the rebuild refuses only no arrows");
-    free(data);
-    data = Readfile(target, length);
-    Check(data != nullptr, "the rebuilt target reads back");
+    unsigned long written = 0;
+    char* result = ReadStream(out, written);
+    Check(result != nullptr, "the rebuilt target reads back");
+    ReplaceBytes(result, written, kPlaceholder, '>');
+    Check(memchr(result, kPlaceholder, written) == nullptr, "all unmasked");
+    Check(WriteWhole(out, result, written), "final write");
+    free(result);
     ReplaceBytes(data, length, kPlaceholder, '>');
-    Check(memchr(data, kPlaceholder, length) == nullptr, "all unmasked");
-    Check(length == 0 || Writefile(target, data, length), "final write");
+    Check(memcmp(data, bytes, size) == 0, "unmasking gives the file as read");
+    Check(RestoreFile(out, data, length), "the file is put back");
+    Check(fclose(out) == 0, "the target closes");
     unsigned long saved = 0;
-    char* copy = Readfile(backup, saved);
+    char* copy = Readfile(target, saved);
+    Check(copy != nullptr && saved == size && memcmp(copy, bytes, size) == 0,
+          "the target holds the input again");
+    free(copy);
+    copy = Readfile(backup, saved);
     Check(copy != nullptr && saved == size && memcmp(copy, bytes, size) == 0,
           "the backup holds the input");
     free(copy);

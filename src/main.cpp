@@ -44,59 +44,83 @@ static const struct {
 static const char kPlaceholder = '\xD0';
 static const unsigned long kMinLength = 29;
 
-// The run's one way out after a failure. Files already written stay as
-// they are; the process exit closes what is open.
+// The run's one way out after a failure. The process exit closes what is
+// open; every stream that writes the target is unbuffered, so nothing
+// pending goes out then.
 [[noreturn]] static void Fail(Message message) {
   ShowMessage(kCaption, kMessages[message].text, kMessages[message].style);
   exit(1);
+}
+
+// A failure after the target was emptied: the file as read goes back into
+// it before the message. The masked buffer with its placeholders turned
+// back is exactly that, since the file held no placeholder. Should putting
+// it back fail too, the backup still holds it.
+[[noreturn]] static void FailPuttingBack(Message message, FILE* target,
+                                         char* data, unsigned long length) {
+  ReplaceBytes(data, length, kPlaceholder, '>');
+  RestoreFile(target, data, length);
+  Fail(message);
 }
 
 int main(int argc, char** argv) {
   char* target = GetLaunchText(argc, argv);
   if (target == nullptr || !ConvertParam(target))
     Fail(kHint);
-  // A path of fewer than three characters has no backup name; that, like a
-  // failed allocation, is reported when the backup is due.
+  // A file name of fewer than three characters has no backup name; that,
+  // like a failed allocation, is reported when the backup is due.
   char* backup = static_cast<char*>(malloc(strlen(target) + 1));
   bool named = backup != nullptr && MakeBackupPath(target, backup);
 
+  // A second run on the same file while this one works would back up a
+  // half-written file over the good backup.
+  if (!HoldRunLock(target))
+    Fail(kOpenFailed);
   unsigned long length = 0;
-  char* data = Readfile(target, length);
+  FileStamp read;
+  char* data = Readfile(target, length, &read);
   if (data == nullptr || length < kMinLength)
     Fail(kOpenFailed);
   char* placeholder = FindNextByte(data, length, kPlaceholder, false);
   if (placeholder != data || *data == kPlaceholder)
     Fail(kHoldsPlaceholder);
   // A backup name that reaches the target itself would leave no copy of
-  // the content once the target is rewritten.
+  // the content once the target is rewritten. The backup is on disk, under
+  // its name, before the target is touched.
   if (!named || IsSameFile(target, backup) ||
-      !CreateBackup(backup, data, length))
+      !CreateBackup(backup, data, length, &read))
     Fail(kBackupFailed);
 
   // Rebuild pass: the target gets the entries with stray arrows masked. A
-  // file without any timing line is refused before the target is emptied.
+  // file without any timing line is refused before the target is emptied,
+  // and so is a file that changed since it was read.
   unsigned long arrows = 0;
   if (!ConvertChar(data, length, kPlaceholder, arrows))
     Fail(kMaskFailed);
   if (arrows == 0)
     Fail(kRebuildFailed);
-  FILE* out = fopen(target, "wb");
+  FILE* out = OpenToRewrite(target, read);
   if (out == nullptr)
     Fail(kReplaceFailed);
   if (!RebuildSRT(data, length, 1, arrows, out))
-    Fail(kRebuildFailed);
-  bool written = ferror(out) == 0;
-  if (fclose(out) != 0 || !written)
-    Fail(kReplaceFailed);
-  free(data);
+    FailPuttingBack(kRebuildFailed, out, data, length);
+  if (ferror(out) != 0)
+    FailPuttingBack(kReplaceFailed, out, data, length);
 
-  // Unmask pass: read the rebuilt file back and restore every stray arrow.
-  data = Readfile(target, length);
-  if (data == nullptr || length < kMinLength)
-    Fail(kReadBackFailed);
-  ReplaceBytes(data, length, kPlaceholder, '>');
-  if (!Writefile(target, data, length))
-    Fail(kReplaceFailed);
+  // Unmask pass: read the rebuilt file back, restore every stray arrow and
+  // write it over itself, synced. The buffer as read is kept until then,
+  // to put the file back should any of it fail.
+  unsigned long rebuiltLength = 0;
+  char* rebuilt = ReadStream(out, rebuiltLength);
+  if (rebuilt == nullptr || rebuiltLength < kMinLength)
+    FailPuttingBack(kReadBackFailed, out, data, length);
+  ReplaceBytes(rebuilt, rebuiltLength, kPlaceholder, '>');
+  if (!WriteWhole(out, rebuilt, rebuiltLength))
+    FailPuttingBack(kReplaceFailed, out, data, length);
+  // Every byte is on disk by now, and the stream holds none back, so a
+  // failed close loses nothing.
+  fclose(out);
+  free(rebuilt);
   free(data);
   free(backup);
   return 0;

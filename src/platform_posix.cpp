@@ -1,12 +1,17 @@
 // platform_posix.cpp - the platform layer where there is no Windows: the
-// command line is formed from argv and messages go to standard error.
+// command line is formed from argv, messages go to standard error, and files
+// are synced, locked and renamed with the POSIX calls.
 #include "platform.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <limits.h>
+#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -39,6 +44,9 @@ static char* PutQuoted(char* out, const char* text) {
 static char* launchText = nullptr;
 
 char* GetLaunchText(int argc, char** argv) {
+  // Past a file-size limit a write then fails and is reported, and the
+  // file is put back, instead of the process ending without a word.
+  signal(SIGXFSZ, SIG_IGN);
   static char program[PATH_MAX];
   GetProgramPath(argc > 0 ? argv[0] : nullptr, program);
   size_t size = strlen(program) + 3;
@@ -84,4 +92,117 @@ void AdviseFileBlock(void* block, unsigned long size) {
   (void)block;
   (void)size;
 #endif
+}
+
+bool IsFolderSeparator(char c) {
+  return c == '/';
+}
+
+bool GetFileStamp(FILE* file, FileStamp& stamp) {
+  struct stat status;
+  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))
+    return false;
+  stamp.device = status.st_dev;
+  stamp.index = status.st_ino;
+  stamp.size = static_cast<unsigned long long>(status.st_size);
+  stamp.modified =
+      static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1000000000ULL +
+      static_cast<unsigned long long>(status.st_mtim.tv_nsec);
+  stamp.mode = status.st_mode & 07777;
+  stamp.owner = status.st_uid;
+  stamp.group = status.st_gid;
+  return true;
+}
+
+bool HoldRunLock(const char* path) {
+  // Without blocking, so that a pipe at path cannot hold the run up; the
+  // descriptor stays open, and the lock held, until the process ends.
+  int held = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (held < 0)
+    return true;
+  if (flock(held, LOCK_EX | LOCK_NB) == 0)
+    return true;
+  bool taken = errno == EWOULDBLOCK;
+  close(held);
+  return !taken;
+}
+
+bool SyncFile(FILE* file) {
+  return fflush(file) == 0 && fsync(fileno(file)) == 0;
+}
+
+bool EmptyFile(FILE* file) {
+  if (fflush(file) != 0 || ftruncate(fileno(file), 0) != 0)
+    return false;
+  rewind(file);
+  return true;
+}
+
+// Length of the folder part of path, its last '/' included; 0 when path
+// names a file in the working folder.
+static size_t FolderLength(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash != nullptr ? static_cast<size_t>(slash - path) + 1 : 0;
+}
+
+FILE* CreateFileBeside(const char* path, char** made) {
+  static const char kPattern[] = ".zelvar-XXXXXX";
+  size_t folder = FolderLength(path);
+  char* name = static_cast<char*>(malloc(folder + sizeof kPattern));
+  if (name == nullptr)
+    return nullptr;
+  memcpy(name, path, folder);
+  memcpy(name + folder, kPattern, sizeof kPattern);
+  // mkstemp creates with O_EXCL: an existing name, a link included, fails.
+  int descriptor = mkstemp(name);
+  FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
+  if (file == nullptr) {
+    if (descriptor >= 0) {
+      close(descriptor);
+      unlink(name);
+    }
+    free(name);
+    return nullptr;
+  }
+  *made = name;
+  return file;
+}
+
+void CopyFileAccess(FILE* file, const FileStamp& like) {
+  int descriptor = fileno(file);
+  uid_t owner = static_cast<uid_t>(like.owner);
+  gid_t group = static_cast<gid_t>(like.group);
+  // The owner first, since a change of owner may clear set-id bits. Only
+  // root may give a file away; others may keep the group where they belong
+  // to it, and otherwise the file stays the run's own.
+  if (fchown(descriptor, owner, group) != 0 &&
+      fchown(descriptor, static_cast<uid_t>(-1), group) != 0)
+    errno = 0;
+  // Should this fail, the file keeps the owner-only bits it was made with.
+  fchmod(descriptor, static_cast<mode_t>(like.mode));
+}
+
+bool ReplaceByRename(const char* from, const char* to) {
+  if (rename(from, to) != 0)
+    return false;
+  // The rename lives in the folder: sync it so that the new name survives
+  // a power cut.
+  size_t length = FolderLength(to);
+  char* folder = static_cast<char*>(malloc(length + 2));
+  if (folder == nullptr)
+    return false;
+  if (length == 0)
+    memcpy(folder, ".", 2);
+  else {
+    memcpy(folder, to, length);
+    folder[length] = '\0';
+  }
+  int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  free(folder);
+  if (descriptor < 0)
+    return false;
+  bool synced = fsync(descriptor) == 0;
+  if (close(descriptor) != 0)
+    synced = false;
+  return synced;
 }

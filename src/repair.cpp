@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "subtitle/scan.h"
 
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -36,62 +37,125 @@ bool ConvertParam(char* text) {
   return true;
 }
 
-// Size of the open file, or -1 when it cannot be taken (a pipe, or a file
-// too large for a long, which also bounds the length type and one block).
-static long GetFileSize(FILE* file) {
-  if (fseek(file, 0, SEEK_END) != 0)
-    return -1;
-  long size = ftell(file);
-  if (size < 0)
-    return -1;
-  rewind(file);
-  return size;
+// Two stamps of one file in one state: the same file, size and time of
+// last write.
+static bool IsSameState(const FileStamp& a, const FileStamp& b) {
+  return a.device == b.device && a.index == b.index && a.size == b.size &&
+         a.modified == b.modified;
 }
 
-char* Readfile(char* path, unsigned long& length) {
+// Reads size bytes from the start of file into a new block of exactly that
+// size (one byte for an empty file, so that the block exists).
+static char* ReadBlock(FILE* file, unsigned long long size) {
+  // The length type and one fread must hold the size; so must a long, as
+  // the largest file position the streams promise everywhere.
+  if (size > static_cast<unsigned long long>(LONG_MAX) ||
+      fseek(file, 0, SEEK_SET) != 0)
+    return nullptr;
+  size_t count = static_cast<size_t>(size);
+  char* data = static_cast<char*>(malloc(count != 0 ? count : 1));
+  if (data == nullptr)
+    return nullptr;
+  AdviseFileBlock(data, static_cast<unsigned long>(count));
+  if (fread(data, 1, count, file) != count) {
+    free(data);
+    return nullptr;
+  }
+  return data;
+}
+
+char* ReadStream(FILE* file, unsigned long& length) {
+  FileStamp stamp;
+  if (!GetFileStamp(file, stamp))
+    return nullptr;
+  char* data = ReadBlock(file, stamp.size);
+  if (data != nullptr)
+    length = static_cast<unsigned long>(stamp.size);
+  return data;
+}
+
+char* Readfile(char* path, unsigned long& length, FileStamp* stamp) {
   if (*path == '\0')
     return nullptr;
   FILE* in = fopen(path, "r+b");
   if (in == nullptr)
     return nullptr;
+  // The stamps before and after the read agree only when nothing wrote to
+  // the file meanwhile, so the bytes read are one state of it.
+  FileStamp before, after;
   char* data = nullptr;
-  long size = GetFileSize(in);
-  if (size >= 0)
-    data = static_cast<char*>(malloc(size != 0 ? size : 1));
-  if (data != nullptr) {
-    AdviseFileBlock(data, static_cast<unsigned long>(size));
-    if (fread(data, 1, size, in) != static_cast<size_t>(size)) {
-      free(data);
-      data = nullptr;
-    }
+  if (GetFileStamp(in, before))
+    data = ReadBlock(in, before.size);
+  if (data != nullptr &&
+      (!GetFileStamp(in, after) || !IsSameState(before, after))) {
+    free(data);
+    data = nullptr;
   }
   fclose(in);
-  if (data != nullptr)
-    length = static_cast<unsigned long>(size);
+  if (data == nullptr)
+    return nullptr;
+  length = static_cast<unsigned long>(before.size);
+  if (stamp != nullptr)
+    *stamp = before;
   return data;
 }
 
 bool MakeBackupPath(char* source, char* destination) {
   size_t length = strlen(source);
-  if (length < 3)
+  size_t name = length;
+  while (name > 0 && !IsFolderSeparator(source[name - 1]))
+    --name;
+  if (length - name < 3)
     return false;
   memcpy(destination, source, length + 1);
   memcpy(destination + length - 3, "old", 3);
   return true;
 }
 
-bool Writefile(char* path, void* data, unsigned long length) {
-  FILE* out = fopen(path, "wb");
+bool CreateBackup(char* path, void* data, unsigned long& length,
+                  const FileStamp* like) {
+  if (*path == '\0' || length == 0)
+    return false;
+  char* made = nullptr;
+  FILE* out = CreateFileBeside(path, &made);
   if (out == nullptr)
     return false;
-  bool written = fwrite(data, 1, length, out) == length;
+  if (like != nullptr)
+    CopyFileAccess(out, *like);
+  bool written = fwrite(data, 1, length, out) == length && SyncFile(out);
   if (fclose(out) != 0)
     written = false;
+  if (!written || !ReplaceByRename(made, path)) {
+    remove(made); // gone already when only the folder's sync failed
+    written = false;
+  }
+  free(made);
   return written;
 }
 
-bool CreateBackup(char* path, void* data, unsigned long& length) {
-  if (*path == '\0' || length == 0)
+FILE* OpenToRewrite(char* path, const FileStamp& read) {
+  FILE* file = fopen(path, "r+b");
+  if (file == nullptr)
+    return nullptr;
+  // Unbuffered: every write goes out when made (the rebuild gathers its
+  // own blocks), so a failed one leaves nothing pending that a later flush
+  // could write over the restored content.
+  FileStamp now;
+  if (setvbuf(file, nullptr, _IONBF, 0) != 0 || !GetFileStamp(file, now) ||
+      !IsSameState(now, read) || !EmptyFile(file)) {
+    fclose(file);
+    return nullptr;
+  }
+  return file;
+}
+
+bool WriteWhole(FILE* file, const void* data, unsigned long length) {
+  if (fseek(file, 0, SEEK_SET) != 0)
     return false;
-  return Writefile(path, data, length);
+  return fwrite(data, 1, length, file) == length && SyncFile(file);
+}
+
+bool RestoreFile(FILE* file, const void* data, unsigned long length) {
+  clearerr(file);
+  return EmptyFile(file) && WriteWhole(file, data, length);
 }

@@ -1,6 +1,11 @@
 // repair.h - the operations of the repair run: the launch argument, the
-// whole-file read and write, and the backup copy.
+// whole-file reads, the backup copy, and the rewrite of the target through
+// one handle that can put the file back.
 #pragma once
+
+#include "platform.h"
+
+#include <stdio.h>
 
 // Reduces the launch command line, in place, to its one argument: the
 // text must start with a quoted program path of 21 bytes or more in all,
@@ -10,22 +15,43 @@
 // the buffer may already have changed.
 bool ConvertParam(char* text);
 
-// Reads the whole file at path, opened for reading and writing, into one
-// heap block and stores its size into length. Null, leaving length as it
-// was, when the path is empty, the file cannot be opened so, its size
-// cannot be taken, or fewer bytes than its size can be read.
-char* Readfile(char* path, unsigned long& length);
+// Reads the whole regular file at path, opened for reading and writing,
+// into one heap block and stores its size into length and, when stamp is
+// given, its state as read. Null, leaving length as it was, when the path is
+// empty, the file cannot be opened so, is no regular file, cannot be read
+// whole, or changes while it is read.
+char* Readfile(char* path, unsigned long& length, FileStamp* stamp = nullptr);
+
+// Reads the whole open regular file from its start into one heap block, as
+// Readfile does.
+char* ReadStream(FILE* file, unsigned long& length);
 
 // Writes source with its last three characters replaced by "old" into
-// destination (strlen(source) + 1 bytes). False, writing nothing, when
-// source has fewer than three characters.
+// destination (strlen(source) + 1 bytes). False, writing nothing, when the
+// file's own name (after the last folder separator) has fewer than three
+// characters: the backup would land outside its folder.
 bool MakeBackupPath(char* source, char* destination);
 
-// Creates or overwrites the file at path with exactly the length bytes of
-// data. False when the path is empty, length is 0, or any byte cannot be
-// written or the file cannot be closed.
-bool CreateBackup(char* path, void* data, unsigned long& length);
+// Makes the file at path hold exactly the length bytes of data, durably:
+// they go to a new file beside it, which is synced and then renamed onto
+// path, so that whatever stood there (an older backup, a link, a pipe) is
+// replaced, never written through, and stays whole until the new bytes are
+// on disk. The new file takes the permission bits, owner and group of like
+// when given. False when the path is empty, length is 0, or any step fails;
+// then no new file is left behind.
+bool CreateBackup(char* path, void* data, unsigned long& length,
+                  const FileStamp* like = nullptr);
 
-// Creates or overwrites the file at path with the length bytes of data;
-// true only when all were written and the file was closed.
-bool Writefile(char* path, void* data, unsigned long length);
+// Opens the file at path for its rewrite, unbuffered, and empties it, but
+// only when it is still the file read, with the size and time of last write
+// it had then (checked through this very handle). Null, the file untouched,
+// when it cannot be opened or has changed.
+FILE* OpenToRewrite(char* path, const FileStamp& read);
+
+// Writes the length bytes of data from the start of the open file and
+// syncs them. True only when every byte is written and durable.
+bool WriteWhole(FILE* file, const void* data, unsigned long length);
+
+// Puts data back as the whole content of the open file and syncs it, after
+// a write to it failed. True when that succeeded.
+bool RestoreFile(FILE* file, const void* data, unsigned long length);

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <stdlib.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,7 +65,7 @@ TEST(MakeBackupPath, ReplacesTheLastThreeCharacters) {
   } cases[] = {
       {"movie.srt", "movie.old"}, {"C:\\a b\\x.txt", "C:\\a b\\x.old"},
       {"README", "REAold"},       {"abc", "old"},
-      {"movie.OLD", "movie.old"},
+      {"movie.OLD", "movie.old"}, {"subs/abc", "subs/old"},
   };
   for (const Case& c : cases) {
     std::string source = c.source;
@@ -71,7 +73,9 @@ TEST(MakeBackupPath, ReplacesTheLastThreeCharacters) {
     ASSERT_TRUE(MakeBackupPath(&source[0], &backup[0])) << c.source;
     EXPECT_EQ(backup, c.backup + '\0');
   }
-  for (std::string source : {"ab"s, "a"s, ""s}) {
+  // The backup of a file named with fewer than three characters would land
+  // outside its folder: subs/ab would give subsold.
+  for (std::string source : {"ab"s, "a"s, ""s, "subs/ab"s, "/x"s, "abc/"s}) {
     std::string backup(source.size() + 1, '#');
     EXPECT_FALSE(MakeBackupPath(&source[0], &backup[0])) << source;
     EXPECT_EQ(backup, std::string(source.size() + 1, '#')) << "untouched";
@@ -104,7 +108,8 @@ TEST(Readfile, RefusesWhatItCannotReadWhole) {
   std::string nothing;
   std::string pipe = folder + "/pipe.srt";
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
-  for (std::string path : {missing, nothing, folder, pipe}) {
+  std::string device = "/dev/zero";
+  for (std::string path : {missing, nothing, folder, pipe, device}) {
     unsigned long length = 77;
     EXPECT_EQ(Readfile(&path[0], length), nullptr) << path;
     EXPECT_EQ(length, 77UL) << "length left alone";
@@ -146,7 +151,7 @@ TEST(CreateBackup, WritesExactlyTheBytes) {
   EXPECT_EQ(ReadBytes(path), bytes);
 }
 
-TEST(CreateBackup, ReportsEveryWriteThatFails) {
+TEST(CreateBackup, ReportsAFailureAndLeavesNoFileBehind) {
   std::string folder = ScratchDir();
   std::string bytes = "1\r\n00:00:01,000 --> 00:00:02,000\r\nA";
   unsigned long length = bytes.size();
@@ -154,14 +159,134 @@ TEST(CreateBackup, ReportsEveryWriteThatFails) {
   std::string path = folder + "/movie.old";
   std::string empty;
   std::string nowhere = folder + "/no/such/folder/movie.old";
-  std::string full = "/dev/full"; // fails only when the stream is closed
+  std::string busy = folder + "/busy.old"; // a folder with a file in it
+  ASSERT_EQ(mkdir(busy.c_str(), 0755), 0);
+  WriteBytes(busy + "/inside", "kept");
   EXPECT_FALSE(CreateBackup(&path[0], &bytes[0], none)) << "length 0";
-  EXPECT_FALSE(Exists(path));
   EXPECT_FALSE(CreateBackup(&empty[0], &bytes[0], length)) << "empty path";
   EXPECT_FALSE(CreateBackup(&nowhere[0], &bytes[0], length));
-  EXPECT_FALSE(CreateBackup(&folder[0], &bytes[0], length)) << "a folder";
-  if (Exists(full)) {
-    EXPECT_FALSE(CreateBackup(&full[0], &bytes[0], length)) << "disk full";
+  EXPECT_FALSE(CreateBackup(&busy[0], &bytes[0], length)) << "a folder";
+  EXPECT_EQ(Listing(folder), "busy.old/\n");
+  EXPECT_EQ(ReadBytes(busy + "/inside"), "kept");
+}
+
+// Whatever stands at the backup name is replaced by a regular file with the
+// bytes, and nothing it points to is written.
+TEST(CreateBackup, ReplacesWhatStandsAtTheNameWithoutWritingThroughIt) {
+  struct Case {
+    const char* name;
+    int (*plant)(const char* backup, const char* other);
+  } cases[] = {
+      {"a symlink to another file",
+       [](const char* backup, const char* other) {
+         return symlink(other, backup);
+       }},
+      {"a dangling symlink",
+       [](const char* backup, const char*) {
+         return symlink("elsewhere/made.txt", backup);
+       }},
+      {"a hard link to another file",
+       [](const char* backup, const char* other) {
+         return link(other, backup);
+       }},
+      {"a pipe",
+       [](const char* backup, const char*) { return mkfifo(backup, 0600); }},
+      {"a symlink to /dev/null",
+       [](const char* backup, const char*) {
+         return symlink("/dev/null", backup);
+       }},
+  };
+  std::string bytes = "1\r\n00:00:01,000 --> 00:00:02,000\r\n<i>A</i>";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    ASSERT_EQ(mkdir((folder + "/elsewhere").c_str(), 0755), 0);
+    std::string backup = folder + "/movie.old";
+    std::string other = folder + "/elsewhere/other.txt";
+    WriteBytes(other, "someone else's file");
+    ASSERT_EQ(c.plant(backup.c_str(), other.c_str()), 0);
+    unsigned long length = bytes.size();
+    ASSERT_TRUE(CreateBackup(&backup[0], &bytes[0], length));
+    struct stat status;
+    ASSERT_EQ(lstat(backup.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISREG(status.st_mode));
+    EXPECT_EQ(status.st_nlink, 1u);
+    EXPECT_EQ(ReadBytes(backup), bytes);
+    EXPECT_EQ(ReadBytes(other), "someone else's file");
+    EXPECT_EQ(Listing(folder), "elsewhere/\nmovie.old\n");
+    EXPECT_EQ(Listing(folder + "/elsewhere"), "other.txt\n");
+  }
+}
+
+TEST(CreateBackup, TakesThePermissionBitsOfTheFileRead) {
+  std::string folder = ScratchDir();
+  std::string bytes = "1\r\n00:00:01,000 --> 00:00:02,000\r\nA";
+  for (unsigned mode : {0600u, 0640u, 0604u}) {
+    std::string target = folder + "/movie.srt";
+    std::string backup = folder + "/movie.old";
+    WriteBytes(target, bytes);
+    ASSERT_EQ(chmod(target.c_str(), mode), 0);
+    unsigned long length = 0;
+    FileStamp read;
+    char* data = Readfile(&target[0], length, &read);
+    ASSERT_NE(data, nullptr);
+    ASSERT_TRUE(CreateBackup(&backup[0], data, length, &read));
+    free(data);
+    struct stat status;
+    ASSERT_EQ(stat(backup.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, mode);
+    EXPECT_EQ(status.st_uid, geteuid());
+  }
+}
+
+// The rewrite empties the file only when it is the one read, in the state
+// it was read in; otherwise another program's change would be lost.
+TEST(OpenToRewrite, EmptiesOnlyTheFileAsItWasRead) {
+  struct Case {
+    const char* name;
+    void (*change)(const std::string& path);
+    bool opened;
+  } cases[] = {
+      {"unchanged", [](const std::string&) {}, true},
+      {"grown", [](const std::string& path) { AppendBytes(path, "\nmore"); },
+       false},
+      {"same size, written later",
+       [](const std::string& path) {
+         WriteBytes(path, "2\r\n00:00:01,000 --> 00:00:02,000\r\nB");
+         struct timespec times[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+         utimensat(AT_FDCWD, path.c_str(), times, 0);
+       },
+       false},
+      {"replaced by another file",
+       [](const std::string& path) {
+         std::string other = path + ".new";
+         WriteBytes(other, "1\r\n00:00:01,000 --> 00:00:02,000\r\nA");
+         rename(other.c_str(), path.c_str());
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string path = ScratchDir() + "/movie.srt";
+    WriteBytes(path, "1\r\n00:00:01,000 --> 00:00:02,000\r\nA");
+    unsigned long length = 0;
+    FileStamp read;
+    char* data = Readfile(&path[0], length, &read);
+    ASSERT_NE(data, nullptr);
+    free(data);
+    c.change(path);
+    std::string before = ReadBytes(path);
+    FILE* file = OpenToRewrite(&path[0], read);
+    EXPECT_EQ(file != nullptr, c.opened);
+    if (file != nullptr) {
+      EXPECT_EQ(ReadBytes(path), "") << "emptied";
+      EXPECT_TRUE(WriteWhole(file, "new bytes", 9));
+      EXPECT_TRUE(RestoreFile(file, "put back", 8));
+      fclose(file);
+      EXPECT_EQ(ReadBytes(path), "put back");
+    } else {
+      EXPECT_EQ(ReadBytes(path), before) << "untouched";
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fcntl.h>
 #include <filesystem>
 #include <signal.h>
@@ -12,6 +13,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -39,12 +41,23 @@ struct Outcome {
 };
 
 // Runs the program with args in folder; a file-size limit other than 0 is
-// set on the child, with SIGXFSZ ignored so that writes past it just fail.
+// set on the child. The program itself must see to it that a write past the
+// limit fails instead of ending it by SIGXFSZ.
 Outcome RunProgram(const std::string& folder,
                    const std::vector<std::string>& args,
                    rlim_t fileSizeLimit = 0) {
-  std::string outPath = folder + "/../stdout.txt";
-  std::string errPath = folder + "/../stderr.txt";
+  // Beside the folder, named for the run, so that runs at once keep theirs.
+  static std::atomic<int> runs{0};
+  std::string run = std::to_string(++runs);
+  std::string outPath = folder + "/../stdout" + run + ".txt";
+  std::string errPath = folder + "/../stderr" + run + ".txt";
+  // Made before the fork: a child of a process with threads may not take
+  // the heap's lock.
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(ZELVAR_PROGRAM));
+  for (const std::string& arg : args)
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   pid_t child = fork();
   if (child == 0) {
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
@@ -55,15 +68,9 @@ Outcome RunProgram(const std::string& folder,
       _exit(126);
     alarm(60); // a run that hangs fails the test instead of stalling it
     if (fileSizeLimit != 0) {
-      signal(SIGXFSZ, SIG_IGN);
       struct rlimit limit = {fileSizeLimit, fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(ZELVAR_PROGRAM));
-    for (const std::string& arg : args)
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
     execv(ZELVAR_PROGRAM, argv.data());
     _exit(127);
   }
@@ -76,21 +83,15 @@ Outcome RunProgram(const std::string& folder,
   return outcome;
 }
 
-// The folder's entries and the bytes of its files, so that a refusal can
-// be shown to have changed nothing. Folders and pipes show by name only.
+// The folder's entries and the bytes of its regular files, so that a
+// refusal can be shown to have changed nothing.
 std::string Snapshot(const std::string& folder) {
-  std::vector<std::string> names;
+  std::string snapshot = Listing(folder);
   for (const auto& entry : std::filesystem::directory_iterator(folder))
-    names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  std::string listing;
-  for (const std::string& name : names) {
-    std::string path = folder + "/" + name;
-    bool file =
-        std::filesystem::is_regular_file(std::filesystem::symlink_status(path));
-    listing += name + (file ? "=" + ReadBytes(path) : " (no file)") + "\n";
-  }
-  return listing;
+    if (entry.is_regular_file() && !entry.is_symlink())
+      snapshot += entry.path().filename().string() + "=" +
+                  ReadBytes(entry.path().string()) + "\n";
+  return snapshot;
 }
 // Runs the program on args and expects the message, exit code 1 and every
 // file in folder as it was.
@@ -144,13 +145,123 @@ TEST(Program, MissingFileOrTwoFilesCannotBeOpened) {
   ExpectRefused(folder, {"a.srt", "b.srt"}, OPEN_FAILED);
 }
 
-TEST(Program, RefusesABackupNameLinkedToTheTarget) {
+TEST(Program, RefusesABackupNameThatReachesTheTarget) {
+  struct Case {
+    const char* name;
+    int (*plant)(const char* target, const char* backup);
+  } cases[] = {
+      {"a hard link", [](const char* t, const char* b) { return link(t, b); }},
+      {"a symlink",
+       [](const char*, const char* b) { return symlink("movie.srt", b); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    std::string target = folder + "/movie.srt";
+    std::string backup = folder + "/movie.old";
+    WriteBytes(target, "1\n" T1 "\nA\n");
+    ASSERT_EQ(c.plant(target.c_str(), backup.c_str()), 0);
+    ExpectRefused(folder, {"movie.srt"}, BACKUP_FAILED);
+  }
+}
+
+// subs/ab would get the backup name subsold, beside its folder.
+TEST(Program, RefusesAFileNameOfTwoCharactersInAFolder) {
+  std::string folder = ScratchDir();
+  ASSERT_EQ(mkdir((folder + "/subs").c_str(), 0755), 0);
+  WriteBytes(folder + "/subs/ab", "1\n" T1 "\nA\n");
+  WriteBytes(folder + "/subsold", "someone else's file");
+  ExpectRefused(folder, {"subs/ab"}, BACKUP_FAILED);
+  EXPECT_EQ(ReadBytes(folder + "/subs/ab"), "1\n" T1 "\nA\n");
+}
+
+// Whatever stands at the backup name is replaced by the backup, a regular
+// file, and nothing it pointed to is written or created.
+TEST(Program, ReplacesLinksAndPipesAtTheBackupName) {
+  struct Case {
+    const char* name;
+    int (*plant)(const std::string& folder);
+  } cases[] = {
+      {"a symlink to another file",
+       [](const std::string& f) {
+         return symlink("other.txt", (f + "/movie.old").c_str());
+       }},
+      {"a dangling symlink",
+       [](const std::string& f) {
+         return symlink("made-elsewhere.txt", (f + "/movie.old").c_str());
+       }},
+      {"a hard link to another file",
+       [](const std::string& f) {
+         return link((f + "/other.txt").c_str(), (f + "/movie.old").c_str());
+       }},
+      {"a pipe",
+       [](const std::string& f) {
+         return mkfifo((f + "/movie.old").c_str(), 0600);
+       }},
+      {"a symlink to /dev/null",
+       [](const std::string& f) {
+         return symlink("/dev/null", (f + "/movie.old").c_str());
+       }},
+  };
+  std::string in = "5\n" T1 "\n<i>A</i>\n\n9\n" T2 "\nB\n";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    WriteBytes(folder + "/movie.srt", in);
+    WriteBytes(folder + "/other.txt", "someone else's file");
+    ASSERT_EQ(c.plant(folder), 0);
+    Outcome run = RunProgram(folder, {"movie.srt"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Listing(folder), "movie.old\nmovie.srt\nother.txt\n");
+    EXPECT_EQ(ReadBytes(folder + "/other.txt"), "someone else's file");
+    EXPECT_EQ(ReadBytes(folder + "/movie.old"), in);
+    EXPECT_EQ(ReadBytes(folder + "/movie.srt"),
+              "1\r\n" T1 "\r\n<i>A</i>\r\n\r\n2\r\n" T2 "\r\nB\n");
+  }
+}
+
+TEST(Program, TheBackupIsAsPrivateAsTheFile) {
   std::string folder = ScratchDir();
   WriteBytes(folder + "/movie.srt", "1\n" T1 "\nA\n");
-  ASSERT_EQ(
-      link((folder + "/movie.srt").c_str(), (folder + "/movie.old").c_str()),
-      0);
-  ExpectRefused(folder, {"movie.srt"}, BACKUP_FAILED);
+  ASSERT_EQ(chmod((folder + "/movie.srt").c_str(), 0600), 0);
+  ASSERT_EQ(RunProgram(folder, {"movie.srt"}).exitCode, 0);
+  struct stat status;
+  ASSERT_EQ(stat((folder + "/movie.old").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+  ASSERT_EQ(stat((folder + "/movie.srt").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0600u);
+}
+
+// Two runs on one file at once: the file is repaired once, and the backup
+// holds the file as it was unless the second run started after the first
+// had ended, when it holds the repair, as after any second run.
+TEST(Program, TwoRunsAtOnce) {
+  std::string in, out;
+  for (int i = 1; in.size() < (3 << 20); ++i) {
+    in += std::to_string(i * 7) + "\n" T1 "\n<i>Line</i>\n\n\n";
+    out += std::to_string(i) + "\r\n" T1 "\r\n<i>Line</i>\r\n\r\n";
+  }
+  out.replace(out.size() - 4, 4, "\n\n\n");
+  for (int round = 0; round < 5; ++round) {
+    SCOPED_TRACE(round);
+    std::string folder = ScratchDir();
+    WriteBytes(folder + "/movie.srt", in);
+    Outcome runs[2];
+    std::thread other([&] { runs[1] = RunProgram(folder, {"movie.srt"}); });
+    runs[0] = RunProgram(folder, {"movie.srt"});
+    other.join();
+    EXPECT_TRUE(ReadBytes(folder + "/movie.srt") == out) << "not repaired";
+    std::string backup = ReadBytes(folder + "/movie.old");
+    bool bothRepaired = runs[0].exitCode == 0 && runs[1].exitCode == 0;
+    EXPECT_TRUE(backup == in || (bothRepaired && backup == out));
+    for (const Outcome& run : runs) {
+      EXPECT_TRUE(run.exitCode == 0 || run.err == OPEN_FAILED ||
+                  run.err == REPLACE_FAILED)
+          << run.exitCode << " " << run.err;
+    }
+    EXPECT_EQ(Listing(folder), "movie.old\nmovie.srt\n");
+  }
 }
 
 TEST(Program, Repairs29BytesAndKeepsTheBackup) {
@@ -219,18 +330,17 @@ TEST(Program, ASecondRunChangesNothingButTheBackup) {
   EXPECT_EQ(ReadBytes(folder + "/movie.old"), first);
 }
 
-// Failures after the backup: the backup holds the file as read, and the
-// target is left as the step that failed leaves it.
-TEST(Program, FailuresAfterTheBackupKeepIt) {
+// Failures after the target was emptied: the file is put back as it was
+// read, and the backup holds it too.
+TEST(Program, FailuresAfterTheBackupPutTheFileBack) {
   struct Case {
     const char* name;
-    std::string in, message, target;
+    std::string in, message;
   } cases[] = {
-      {"no timing line: the target keeps its content",
-       "Dear diary, today I dropped the wrong file > oops.\n", REBUILD_FAILED,
-       "Dear diary, today I dropped the wrong file > oops.\n"},
-      {"a timing line cut short: the target is empty",
-       "some words before it\n1\n00:00:01,000 --> 00:0", READ_BACK_FAILED, ""},
+      {"no timing line: refused before the target is emptied",
+       "Dear diary, today I dropped the wrong file > oops.\n", REBUILD_FAILED},
+      {"a timing line cut short: nothing rebuilt to read back",
+       "some words before it\n1\n00:00:01,000 --> 00:0", READ_BACK_FAILED},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -239,23 +349,31 @@ TEST(Program, FailuresAfterTheBackupKeepIt) {
     Outcome run = RunProgram(folder, {"movie.srt"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.err, c.message);
-    EXPECT_EQ(ReadBytes(folder + "/movie.srt"), c.target);
+    EXPECT_EQ(ReadBytes(folder + "/movie.srt"), c.in);
     EXPECT_EQ(ReadBytes(folder + "/movie.old"), c.in);
+    EXPECT_EQ(Listing(folder), "movie.old\nmovie.srt\n");
   }
 }
 
-TEST(Program, AWriteFailureDuringTheRebuildIsReported) {
+TEST(Program, AWriteFailureDuringTheRebuildPutsTheFileBack) {
   // LF line breaks grow to CR LF: the backup fits under the limit, the
   // rebuilt file does not.
   std::string in;
   for (int i = 0; i < 200; ++i)
-    in += std::to_string(i) + "\n" T1 "\nline one\nline two\n\n";
+    in += std::to_string(i) + "\n" T1 "\n<i>line one</i>\nline two\n\n";
   std::string folder = ScratchDir();
   WriteBytes(folder + "/movie.srt", in);
   Outcome run = RunProgram(folder, {"movie.srt"}, in.size() + 100);
   EXPECT_EQ(run.exitCode, 1);
   EXPECT_EQ(run.err, REPLACE_FAILED);
+  EXPECT_EQ(ReadBytes(folder + "/movie.srt"), in);
   EXPECT_EQ(ReadBytes(folder + "/movie.old"), in);
+  // A plain retry without the limit repairs it, and the backup keeps the
+  // file as it first was.
+  run = RunProgram(folder, {"movie.srt"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadBytes(folder + "/movie.old"), in);
+  EXPECT_EQ(ReadBytes(folder + "/movie.srt").substr(0, 3), "1\r\n");
 }
 
 TEST(Faults, DiskFullWhileTheBackupIsWrittenLeavesTheTarget) {

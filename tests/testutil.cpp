@@ -7,12 +7,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -70,8 +72,31 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
   EXPECT_TRUE(out.good()) << path;
 }
 
+void AppendBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::app);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  EXPECT_TRUE(out.good()) << path;
+}
+
 bool Exists(const std::string& path) {
   return fs::exists(path);
+}
+
+std::string Listing(const std::string& folder) {
+  std::vector<std::string> lines;
+  for (const auto& entry : fs::directory_iterator(folder)) {
+    std::string line = entry.path().filename().string();
+    if (entry.is_symlink())
+      line += " -> " + fs::read_symlink(entry.path()).string();
+    else if (entry.is_directory())
+      line += "/";
+    lines.push_back(line);
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string listing;
+  for (const std::string& line : lines)
+    listing += line + "\n";
+  return listing;
 }
 
 std::string Rebuilt(const std::string& in) {

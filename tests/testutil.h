@@ -10,7 +10,12 @@ std::string ScratchDir();
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
+void AppendBytes(const std::string& path, const std::string& bytes);
 bool Exists(const std::string& path);
+
+// The names in folder, sorted, one a line: a folder's with "/" after it, a
+// symlink's with " -> " and where it points.
+std::string Listing(const std::string& folder);
 
 // Masks in, rebuilds it into a file in the scratch folder from number 1,
 // reads that back and unmasks it: the bytes the program would write.
