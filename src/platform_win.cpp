@@ -1,7 +1,12 @@
 // platform_win.cpp - the platform layer on Windows: the process's own
-// command line, message boxes, and file identity by volume and file index.
+// command line, message boxes, file identity by volume and file index, and
+// files synced and moved into place with the system's own calls.
 #include "platform.h"
 
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <windows.h>
 
@@ -42,4 +47,116 @@ bool IsSameFile(const char* first, const char* second) {
 void AdviseFileBlock(void* block, unsigned long size) {
   (void)block;
   (void)size;
+}
+
+bool IsFolderSeparator(char c) {
+  return c == '/' || c == '\\' || c == ':';
+}
+
+static HANDLE HandleOf(FILE* file) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+}
+
+bool GetFileStamp(FILE* file, FileStamp& stamp) {
+  HANDLE handle = HandleOf(file);
+  BY_HANDLE_FILE_INFORMATION id;
+  if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
+      !GetFileInformationByHandle(handle, &id) ||
+      (id.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    return false;
+  stamp.device = id.dwVolumeSerialNumber;
+  stamp.index = (static_cast<unsigned long long>(id.nFileIndexHigh) << 32) |
+                id.nFileIndexLow;
+  stamp.size = (static_cast<unsigned long long>(id.nFileSizeHigh) << 32) |
+               id.nFileSizeLow;
+  stamp.modified =
+      (static_cast<unsigned long long>(id.ftLastWriteTime.dwHighDateTime)
+       << 32) |
+      id.ftLastWriteTime.dwLowDateTime;
+  stamp.mode = 0;
+  stamp.owner = 0;
+  stamp.group = 0;
+  return true;
+}
+
+bool HoldRunLock(const char* path) {
+  // The runtime's streams share their files for reading and writing, so a
+  // lock here would shut out the run's own later opens; the check of the
+  // file's state before its rewrite stands in for it.
+  (void)path;
+  return true;
+}
+
+bool SyncFile(FILE* file) {
+  return fflush(file) == 0 && FlushFileBuffers(HandleOf(file)) != 0;
+}
+
+bool EmptyFile(FILE* file) {
+  if (fflush(file) != 0 || _chsize(_fileno(file), 0) != 0)
+    return false;
+  rewind(file);
+  return true;
+}
+
+// Length of the folder part of path, its last separator included; 0 when
+// path names a file in the working folder.
+static size_t FolderLength(const char* path) {
+  size_t length = strlen(path);
+  while (length > 0 && !IsFolderSeparator(path[length - 1]))
+    --length;
+  return length;
+}
+
+FILE* CreateFileBeside(const char* path, char** made) {
+  static const char kPattern[] = "zelvar-%08lx-%04u.tmp";
+  size_t folder = FolderLength(path);
+  size_t size = folder + sizeof kPattern + 16;
+  char* name = static_cast<char*>(malloc(size));
+  if (name == nullptr)
+    return nullptr;
+  memcpy(name, path, folder);
+  // CREATE_NEW fails on any name that exists, a link included; the
+  // process number and a counter find a free one.
+  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
+    snprintf(name + folder, size - folder, kPattern, GetCurrentProcessId(),
+             attempt);
+    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS)
+        continue;
+      break;
+    }
+    int descriptor =
+        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+    FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
+    if (file == nullptr) {
+      if (descriptor >= 0)
+        _close(descriptor);
+      else
+        CloseHandle(handle);
+      DeleteFileA(name);
+      break;
+    }
+    *made = name;
+    return file;
+  }
+  free(name);
+  return nullptr;
+}
+
+void CopyFileAccess(FILE* file, const FileStamp& like) {
+  // A new file takes its folder's access rules, as the file beside it did.
+  (void)file;
+  (void)like;
+}
+
+bool ReplaceByRename(const char* from, const char* to) {
+  // A read-only file at the name would refuse to be replaced.
+  DWORD attributes = GetFileAttributesA(to);
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    SetFileAttributesA(to, attributes & ~FILE_ATTRIBUTE_READONLY);
+  return MoveFileExA(from, to,
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

@@ -74,6 +74,26 @@ blanks)
   cmp -s "my films/a movie.srt" native/movie.srt || fail "output differs"
   cmp -s "my films/a movie.old" "$sample" || fail "backup differs"
   ;;
+older-backup) # replaced whole by the new backup
+  native_output
+  cp "$sample" movie.srt
+  printf 'an older backup, longer than the file it was made of %0200d' 0 >movie.old
+  run movie.srt
+  [ "$code" = 0 ] || fail "exit code $code"
+  cmp -s movie.srt native/movie.srt || fail "output differs"
+  cmp -s movie.old "$sample" || fail "backup differs"
+  [ "$(ls -A | sort | tr '\n' ' ')" = "movie.old movie.srt native " ] ||
+    fail "left behind: $(ls -A)"
+  ;;
+readonly-backup) # a read-only file at the backup name is replaced too
+  native_output
+  cp "$sample" movie.srt
+  echo "read-only" >movie.old && chmod 444 movie.old
+  run movie.srt
+  [ "$code" = 0 ] || fail "exit code $code"
+  cmp -s movie.srt native/movie.srt || fail "output differs"
+  cmp -s movie.old "$sample" || fail "backup differs"
+  ;;
 two-files)
   cp "$sample" a.srt && cp "$sample" b.srt
   expect_refused a.srt b.srt
