@@ -42,7 +42,6 @@ static const struct {
 
 // Stands for a stray '>' from masking until the final pass restores it.
 static const char kPlaceholder = '\xD0';
-static const unsigned long kMinLength = 29;
 
 // The run's one way out after a failure. The process exit closes what is
 // open; every stream that writes the target is unbuffered, so nothing
@@ -79,7 +78,7 @@ int main(int argc, char** argv) {
   unsigned long length = 0;
   FileStamp read;
   char* data = Readfile(target, length, &read);
-  if (data == nullptr || length < kMinLength)
+  if (data == nullptr || length < kTimingLength)
     Fail(kOpenFailed);
   char* placeholder = FindNextByte(data, length, kPlaceholder, false);
   if (placeholder != data || *data == kPlaceholder)
@@ -112,7 +111,7 @@ int main(int argc, char** argv) {
   // to put the file back should any of it fail.
   unsigned long rebuiltLength = 0;
   char* rebuilt = ReadStream(out, rebuiltLength);
-  if (rebuilt == nullptr || rebuiltLength < kMinLength)
+  if (rebuilt == nullptr || rebuiltLength < kTimingLength)
     FailPuttingBack(kReadBackFailed, out, data, length);
   ReplaceBytes(rebuilt, rebuiltLength, kPlaceholder, '>');
   if (!WriteWhole(out, rebuilt, rebuiltLength))

@@ -66,9 +66,9 @@ const Case kCases[] = {
      "\r\nC"},
     {"next timing line without a number line", "1\n" T1 "\nHello\n" T2 "\nB",
      "1\r\n" T1 "\r\nHello\r\n\r\n2\r\n" T2 "\r\nB"},
-    {"line above an unnumbered timing line taken as its number",
+    {"last text line above an unnumbered timing line kept",
      "1\n" T1 "\nHello\nWorld\n" T2 "\nB",
-     "1\r\n" T1 "\r\nHello\r\n\r\n2\r\n" T2 "\r\nB"},
+     "1\r\n" T1 "\r\nHello\nWorld\r\n\r\n2\r\n" T2 "\r\nB"},
     {"numbers carried over 9", "1\n" T1 "\nA\n\n2\n" T2 "\nB\n\n3\n" T3 "\nC",
      "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n\r\n3\r\n" T3 "\r\nC"},
 };
@@ -77,6 +77,49 @@ TEST(RebuildSRT, Cases) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Rebuilt(c.in), c.out);
+  }
+}
+
+// A line in front of a timing line is dropped as the entry's old number
+// only when it is one: digits and blanks, with a digit. Any other line is
+// the previous entry's last text line.
+const Case kNumberLines[] = {
+    {"a text line straight above the timing line", "1\nT1\nOK\nT2\nBye\n",
+     "1\r\nT1\r\nOK\r\n\r\n2\r\nT2\r\nBye\n"},
+    {"one byte and CR LF", "1\r\nT1\r\na\r\nT2\r\nB\r\n",
+     "1\r\nT1\r\na\r\n\r\n2\r\nT2\r\nB\r\n"},
+    {"two bytes and LF", "1\nT1\nab\nT2\nB\n",
+     "1\r\nT1\r\nab\r\n\r\n2\r\nT2\r\nB\n"},
+    {"two text lines, no number line",
+     "1\nT1\nfirst line\nsecond line\nT2\nB\n",
+     "1\r\nT1\r\nfirst line\nsecond line\r\n\r\n2\r\nT2\r\nB\n"},
+    {"a number line of digits, blanks and a tab",
+     "1\nT1\nfirst line\nsecond\n\n 12 \t\nT2\nB\n",
+     "1\r\nT1\r\nfirst line\nsecond\r\n\r\n2\r\nT2\r\nB\n"},
+    {"a last line of digits is taken for the number",
+     "1\nT1\nThe year\n1984\nT2\nB\n",
+     "1\r\nT1\r\nThe year\r\n\r\n2\r\nT2\r\nB\n"},
+    {"an empty entry, as before", "1\r\nT1\r\n\r\n7\r\nT2\r\nB\r\n",
+     "1\r\nT1\r\n\r\n2\r\nT2\r\nB\r\n"},
+    {"blanks alone are no number", "1\nT1\nA\n \t \nT2\nB",
+     "1\r\nT1\r\nA\n \t \r\n\r\n2\r\nT2\r\nB"},
+    {"a number with a letter is text", "1\nT1\nA\n12a\nT2\nB",
+     "1\r\nT1\r\nA\n12a\r\n\r\n2\r\nT2\r\nB"},
+    {"CR-only breaks, no number line", "1\rT1\rOne\rTwo\rT2\rB",
+     "1\r\nT1\r\nOne\rTwo\r\n\r\n2\r\nT2\r\nB"},
+    {"no number lines at all", "T1\nA\nB\n\nT2\nC\nD\n\nT3\nE\n",
+     "1\r\nT1\r\nA\nB\r\n\r\n2\r\nT2\r\nC\nD\r\n\r\n3\r\nT3\r\nE\n"},
+};
+
+TEST(RebuildSRT, OnlyANumberLineIsDropped) {
+  for (const Case& c : kNumberLines) {
+    SCOPED_TRACE(c.name);
+    std::string in = c.in, out = c.out;
+    for (std::string* bytes : {&in, &out})
+      for (auto [name, line] : {std::pair{"T1", T1}, {"T2", T2}, {"T3", T3}})
+        for (size_t at; (at = bytes->find(name)) != std::string::npos;)
+          bytes->replace(at, 2, line);
+    EXPECT_EQ(Rebuilt(in), out);
   }
 }
 
@@ -107,12 +150,14 @@ const Case kEmptyEntries[] = {
     {"22: three digits and blanks, CR LF",
      "1\r\n" T1 "\r\n 123 \r\n" T2 "\r\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
-    {"a one-byte text passes the empty test", "1\n" T1 "\na\r\n" T2 "\nB",
-     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
-    {"16: a one-byte text passes the empty test", "1\n" T1 "\na\n" H2 "\nB",
-     "1\r\n" T1 "\r\n\r\n2\r\n\n" H2 "\r\nB"},
-    {"a two-byte text passes the empty test", "1\n" T1 "\nab\n" T2 "\nB",
-     "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"18: a one-byte text is no empty entry", "1\n" T1 "\na\r\n" T2 "\nB",
+     "1\r\n" T1 "\r\na\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"16: a one-byte text is no empty entry", "1\n" T1 "\na\n" H2 "\nB",
+     "1\r\n" T1 "\r\na\r\n\r\n2\r\n\n" H2 "\r\nB"},
+    {"18: a two-byte text is no empty entry", "1\n" T1 "\nab\n" T2 "\nB",
+     "1\r\n" T1 "\r\nab\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"16: a byte in front of the timing line is no empty entry",
+     "1\n" T1 "\nx" T2 "\nB", "1\r\n" T1 "\r\nx\r\n\r\n2\r\n" T2 "\r\nB"},
     {"a three-byte text is kept", "1\n" T1 "\nabc\n" T2 "\nB",
      "1\r\n" T1 "\r\nabc\r\n\r\n2\r\n" T2 "\r\nB"},
     {"14: timing lines back to back", "1\n" T1 "\n" H2 "\nB",

@@ -53,6 +53,28 @@ TEST(NextChar, SkipsLineBreaksOrAnswersNull) {
   EXPECT_EQ(NextChar(base + 3, 4, true), nullptr) << "back to the start";
 }
 
+TEST(FindLineBreakBack, FindsTheNearestBreakOrAnswersNull) {
+  std::string bytes = "ab\ncd\ref";
+  char* base = &bytes[0];
+  struct Case {
+    const char* name;
+    unsigned long start, count;
+    long expected; // offset of the answer, or -1 for null
+  } cases[] = {
+      {"the nearest CR", 8, 9, 5},
+      {"the nearest LF", 4, 5, 2},
+      {"the start itself", 5, 1, 5},
+      {"stops at count", 8, 2, -1},
+      {"none back to the first byte", 1, 2, -1},
+      {"count 0", 5, 0, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    char* found = FindLineBreakBack(base + c.start, c.count);
+    EXPECT_EQ(found == nullptr ? -1 : found - base, c.expected);
+  }
+}
+
 TEST(GetField, CopiesUpToTheStopByte) {
   struct Case {
     const char* name;

@@ -2,10 +2,6 @@
 // (from its eleventh byte on) is the arrow of a timing line.
 #include "subtitle/mask.h"
 
-// The walk starts here, so that the arrow test never looks in front of the
-// buffer: it reads back as far as 10 bytes.
-static const unsigned long kFirstTested = 10;
-
 // Positions handled per block: few enough that the block's count of
 // arrows fits in one byte.
 static const unsigned long kMaskBlock = 240;
@@ -53,11 +49,11 @@ static unsigned char MaskBlock(char* block, char replacement) {
 
 bool ConvertChar(char* data, unsigned long length, char replacement,
                  unsigned long& count) {
-  if (length == kFirstTested)
+  if (length == kUntestedBytes)
     return false;
   unsigned long arrows = 0;
-  if (length > kFirstTested) {
-    char* at = data + kFirstTested;
+  if (length > kUntestedBytes) {
+    char* at = data + kUntestedBytes;
     char* end = data + length;
     bool tested =
         replacement == '-' || replacement == ',' || replacement == ':';

@@ -2,73 +2,19 @@
 // writes a fresh number line and the timing line, and copies the text.
 #include "subtitle/rebuild.h"
 
+#include "subtitle/mask.h"
 #include "subtitle/scan.h"
+#include "subtitle/sink.h"
 
 #include <stdlib.h>
 #include <string.h>
 
 static const char kArrow = '>';
-static const unsigned long kArrowOffset = 15; // arrow within a timing line
-static const unsigned long kAfterArrow = 13;  // timing bytes after the arrow
-static const unsigned long kTimingLength = kArrowOffset + 1 + kAfterArrow;
-static const unsigned long kUntested = 10;    // masking skips these bytes
 static const unsigned long kScanLimit = 1000; // reach of a backward scan
-// An entry without text has the next arrow 18 bytes after the cursor when
-// the next number line and its line break take 3 bytes, and 16 when they
-// take 2 before a one-digit start hour. Only these two are tested.
-static const unsigned long kEmptyFar = 18;
-static const unsigned long kEmptyNear = 16;
 // In front of the next arrow this many bytes is the byte before the next
-// timing line (two-digit start hour): the end of the next number line.
+// timing line (two-digit start hour): the line break that ends the line in
+// front of it.
 static const unsigned long kBeforeTiming = 16;
-static const unsigned long kSinkSize = 1UL << 20;
-
-// Output gathers in one heap block so that the small pieces of each entry
-// reach the stream as few large writes. The block goes out only when full,
-// so every write is one block (or a run of whole blocks) long and starts at
-// a multiple of the block size in the file. Without a block every piece is
-// written directly, which gives the same bytes.
-struct Sink {
-  FILE* stream;
-  char* block;
-  unsigned long used;
-};
-
-static void Flush(Sink& sink) {
-  if (sink.used != 0)
-    fwrite(sink.block, 1, sink.used, sink.stream);
-  sink.used = 0;
-}
-
-// A piece larger than the room left: the block is filled and written, the
-// whole blocks' worth that follows goes straight from the piece, and the
-// rest starts the next block.
-static void PutSlowly(Sink& sink, const char* bytes, unsigned long count) {
-  if (sink.block == nullptr) {
-    fwrite(bytes, 1, count, sink.stream);
-    return;
-  }
-  unsigned long room = kSinkSize - sink.used;
-  memcpy(sink.block + sink.used, bytes, room);
-  sink.used = kSinkSize;
-  Flush(sink);
-  bytes += room;
-  count -= room;
-  unsigned long whole = count - count % kSinkSize;
-  if (whole != 0)
-    fwrite(bytes, 1, whole, sink.stream);
-  memcpy(sink.block, bytes + whole, count - whole);
-  sink.used = count - whole;
-}
-
-static inline void Put(Sink& sink, const char* bytes, unsigned long count) {
-  if (sink.block == nullptr || count > kSinkSize - sink.used) {
-    PutSlowly(sink, bytes, count);
-    return;
-  }
-  memcpy(sink.block + sink.used, bytes, count);
-  sink.used += count;
-}
 
 // Decimal digits of number followed by "\r\n"; returns the bytes written
 // to line, which holds at least 24.
@@ -106,14 +52,7 @@ static void StartNumbers(NumberLine& line, unsigned long first) {
 }
 
 static void PutNumber(Sink& sink, NumberLine& line) {
-  if (sink.block != nullptr && kSinkSize - sink.used >= sizeof line.text) {
-    // The whole text area at once, a copy of fixed size; only its number
-    // line counts as written.
-    memcpy(sink.block + sink.used, line.text, sizeof line.text);
-    sink.used += line.length;
-  } else {
-    Put(sink, line.text, line.length);
-  }
+  PutFromFixed(sink, line.text, line.length, sizeof line.text);
   ++line.number;
   if (line.number % 10 != 0)
     ++line.text[line.length - 3];
@@ -131,7 +70,7 @@ static unsigned long FindArrow(char* data, unsigned long length,
     if (*found != kArrow)
       return length;
     at = static_cast<unsigned long>(found - data);
-    if (at >= kUntested)
+    if (at >= kUntestedBytes)
       return at;
     ++at;
   }
@@ -171,19 +110,6 @@ static unsigned long BackLimit(unsigned long at) {
   return at + 1 < kScanLimit ? at + 1 : kScanLimit;
 }
 
-// Nearest CR or LF at or before start among count bytes, or null.
-static char* FindLineBreakBack(char* start, unsigned long count) {
-  char* at = start;
-  while (count != 0) {
-    if (*at == '\r' || *at == '\n')
-      return at;
-    if (--count == 0)
-      break;
-    --at;
-  }
-  return nullptr;
-}
-
 // Digits and blanks only, with one digit at least: a number line.
 static bool IsNumberLine(const char* line, unsigned long count) {
   bool digit = false;
@@ -197,36 +123,43 @@ static bool IsNumberLine(const char* line, unsigned long count) {
 }
 
 // Length of the text at the start of copy, the count bytes in front of the
-// next arrow: what precedes the next entry's number line and the line
-// breaks around it. 0 when the entry has no text. When a scan meets a run
-// of line breaks longer than its reach, the bytes are kept, line breaks
-// included, rather than lose what lies before them.
+// next arrow: what comes before the next entry's number line and the line
+// breaks around it. 0 when the entry has no text.
+//
+//   text lines      -> kept, the inner line breaks too
+//   blank lines     -> dropped
+//   number line     -> dropped: digits and blanks, a digit at least
+//   any other line  -> kept as the text's last line; the next timing line
+//                      has no number line in front of it
+//   timing line     -> the bytes in front of its arrow end the copy
+//
+// When a scan meets a run of line breaks, or a line, longer than its
+// reach, the bytes are kept, line breaks included, rather than lose what
+// lies before them.
 static unsigned long MiddleTextLength(char* copy, unsigned long count) {
   if (count < kBeforeTiming)
     return 0;
-  unsigned long numberEnd = count - kBeforeTiming;
-  char* q = NextChar(copy + numberEnd, BackLimit(numberEnd), true);
-  if (q == nullptr)
-    return numberEnd + 1;
-  unsigned long qAt = static_cast<unsigned long>(q - copy);
-  char* r = FindLineBreakBack(q, BackLimit(qAt));
-  if (r == nullptr) {
+  unsigned long beforeTiming = count - kBeforeTiming;
+  char* numberEnd =
+      NextChar(copy + beforeTiming, BackLimit(beforeTiming), true);
+  if (numberEnd == nullptr)
+    return beforeTiming + 1;
+  unsigned long numberEndAt = static_cast<unsigned long>(numberEnd - copy);
+  char* numberBreak = FindLineBreakBack(numberEnd, BackLimit(numberEndAt));
+  if (numberBreak == nullptr) {
     // One single line in front of the next timing line: either the next
     // number line (this entry has no text) or this entry's text. A line
     // longer than the scan's reach stays text, number line and all.
-    bool oneLine = qAt + 1 <= kScanLimit;
-    return oneLine && IsNumberLine(copy, qAt + 1) ? 0 : qAt + 1;
+    bool oneLine = numberEndAt + 1 <= kScanLimit;
+    return oneLine && IsNumberLine(copy, numberEndAt + 1) ? 0 : numberEndAt + 1;
   }
-  unsigned long rAt = static_cast<unsigned long>(r - copy);
-  char* s = NextChar(r, BackLimit(rAt), true);
-  if (s == nullptr)
-    return rAt + 1;
-  return static_cast<unsigned long>(s - copy) + 1;
-}
-
-static bool IsArrowAt(const char* data, unsigned long length,
-                      unsigned long at) {
-  return at < length && data[at] == kArrow;
+  unsigned long numberBreakAt = static_cast<unsigned long>(numberBreak - copy);
+  if (!IsNumberLine(numberBreak + 1, numberEndAt - numberBreakAt))
+    return numberEndAt + 1;
+  char* textEnd = NextChar(numberBreak, BackLimit(numberBreakAt), true);
+  if (textEnd == nullptr)
+    return numberBreakAt + 1;
+  return static_cast<unsigned long>(textEnd - copy) + 1;
 }
 
 static void WriteRest(Sink& sink, char* data, unsigned long length,
@@ -241,12 +174,10 @@ static bool WriteMiddle(Sink& sink, char* data, unsigned long length,
   unsigned long cursor = 0;
   if (!WriteHead(sink, data, length, arrow, cursor, number))
     return false;
+  // An entry without text has only the next number line in front of the
+  // next timing line, its arrow 16 to 19 bytes on; the text's length tells
+  // that apart from a short text.
   arrow = FindArrow(data, length, cursor);
-  if (IsArrowAt(data, length, cursor + kEmptyFar) ||
-      IsArrowAt(data, length, cursor + kEmptyNear)) {
-    Put(sink, "\r\n", 2);
-    return true;
-  }
   if (arrow == length) {
     // Masking counted an arrow that lies inside a timing line already
     // written, so no entry follows: this one is the last.

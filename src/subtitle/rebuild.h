@@ -13,6 +13,8 @@ void SetNumber(FILE* out, unsigned long& number);
 //
 //   before the first timing line -> dropped (number line, byte-order mark)
 //   number line                  -> dropped; the next number is written
+//   (the line in front of a later timing line, when it is digits and
+//   blanks only; any other line there is the previous entry's last text)
 //   timing line                  -> its 29 bytes, then "\r\n"
 //   blank lines after the timing -> dropped
 //   text of a middle entry       -> copied unchanged, then "\r\n\r\n"

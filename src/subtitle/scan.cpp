@@ -39,6 +39,18 @@ char* NextChar(char* start, unsigned long count, bool backward) {
   return nullptr;
 }
 
+char* FindLineBreakBack(char* start, unsigned long count) {
+  char* at = start;
+  while (count != 0) {
+    if (IsLineBreak(*at))
+      return at;
+    if (--count == 0)
+      break;
+    --at;
+  }
+  return nullptr;
+}
+
 unsigned long GetField(char* destination, char* source, char stop,
                        unsigned long count, bool ignoreStop) {
   unsigned long copied = count;

@@ -13,6 +13,10 @@ char* FindNextByte(char* start, unsigned long count, char value, bool backward);
 // neither CR nor LF; null when all of them are, or count is 0.
 char* NextChar(char* start, unsigned long count, bool backward);
 
+// Nearest CR or LF at or before start among count bytes (stepping back);
+// null when none of them is one, or count is 0.
+char* FindLineBreakBack(char* start, unsigned long count);
+
 // Copies bytes from source to destination until stop is met (not copied)
 // or count bytes are copied; with ignoreStop set, copies exactly count
 // bytes. Writes no terminator. Returns the number of bytes copied.
