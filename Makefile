@@ -4,7 +4,9 @@
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all build test demo bench clean
+WINBUILD ?= build-win
+
+.PHONY: all build test demo bench windows clean
 
 all: build
 
@@ -22,5 +24,12 @@ bench: build
 	$(BUILD)/bench/engine_bench
 	python3 bench/run.py $(BUILD)
 
+# zelvar.exe cross-built with MinGW-w64 (apt-get install g++-mingw-w64-x86-64)
+windows:
+	cmake -S . -B $(WINBUILD) -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WINBUILD) -j $(JOBS)
+	@echo "$(WINBUILD)/zelvar.exe: $$(wc -c < $(WINBUILD)/zelvar.exe) bytes"
+
 clean:
-	rm -rf $(BUILD) demo
+	rm -rf $(BUILD) $(WINBUILD) demo

@@ -22,22 +22,21 @@ enum Message {
   kReadBackFailed,
 };
 
-static const unsigned int kInformation = 0x40;
-static const unsigned int kError = 0x10;
 static const char kCaption[] = "Zelvar";
 
 static const struct {
   const char* text;
-  unsigned int style;
+  MessageStyle style;
 } kMessages[] = {
-    {"Drag & drop the .srt file onto Zelvar to repair it!", kInformation},
-    {"Error: Couldnt open the .srt file.", kError},
-    {"Error: The .srt file contains replacement characters.", kError},
-    {"Error: Couldnt create a backup file.", kError},
-    {"Error: Replacement process failed.", kError},
-    {"Error: Couldnt replace the original .srt file.", kError},
-    {"Error: Couldnt rebuild the .srt file.", kError},
-    {"Error: Couldnt open the .srt file for re-replacement.", kError},
+    {"Drag & drop the .srt file onto Zelvar to repair it!",
+     kInformationMessage},
+    {"Error: Couldnt open the .srt file.", kErrorMessage},
+    {"Error: The .srt file contains replacement characters.", kErrorMessage},
+    {"Error: Couldnt create a backup file.", kErrorMessage},
+    {"Error: Replacement process failed.", kErrorMessage},
+    {"Error: Couldnt replace the original .srt file.", kErrorMessage},
+    {"Error: Couldnt rebuild the .srt file.", kErrorMessage},
+    {"Error: Couldnt open the .srt file for re-replacement.", kErrorMessage},
 };
 
 // Stands for a stray '>' from masking until the final pass restores it.

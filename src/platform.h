@@ -14,10 +14,13 @@
 // any other instead of ending the process).
 char* GetLaunchText(int argc, char** argv);
 
-// Shows text under caption with an information (0x40) or error (0x10)
-// style and waits until the user has seen it: a message box on Windows, one
+// The kind of a message: a hint, or the report of a failure.
+enum MessageStyle { kInformationMessage, kErrorMessage };
+
+// Shows text under caption and waits until the user has seen it: a message
+// box with the information or error icon and an OK button on Windows, one
 // line on standard error elsewhere.
-void ShowMessage(const char* caption, const char* text, unsigned int style);
+void ShowMessage(const char* caption, const char* text, MessageStyle style);
 
 // True when the two paths name one file: the same name (compared without
 // letter case where the file system ignores it), or two names of one

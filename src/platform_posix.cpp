@@ -65,7 +65,7 @@ char* GetLaunchText(int argc, char** argv) {
   return launchText;
 }
 
-void ShowMessage(const char* caption, const char* text, unsigned int style) {
+void ShowMessage(const char* caption, const char* text, MessageStyle style) {
   (void)style;
   fprintf(stderr, "%s: %s\n", caption, text);
 }

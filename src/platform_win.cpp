@@ -16,8 +16,10 @@ char* GetLaunchText(int argc, char** argv) {
   return GetCommandLineA();
 }
 
-void ShowMessage(const char* caption, const char* text, unsigned int style) {
-  MessageBoxA(nullptr, text, caption, style);
+void ShowMessage(const char* caption, const char* text, MessageStyle style) {
+  // The style is the icon alone: the box has an OK button and no owner.
+  UINT icon = style == kInformationMessage ? MB_ICONINFORMATION : MB_ICONERROR;
+  MessageBoxA(nullptr, text, caption, icon);
 }
 
 // Volume and index of an existing file (or folder); false when it cannot

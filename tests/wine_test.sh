@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Runs of the Windows program under Wine, one case a call. Wine shows no
-# message box without a display, so only exit codes and files are checked.
-# usage: wine_test.sh CASE ZELVAR_EXE NATIVE_ZELVAR WINEPREFIX SAMPLE
+# Runs of the Windows program under Wine, one case a call. They run without
+# a display, so that no message box waits for a click: only exit codes and
+# files are checked, and every run of the program has a time limit.
+# usage: wine_test.sh CASE ZELVAR_EXE NATIVE_ZELVAR WINEPREFIX SAMPLE VERSION
 set -u
-case=$1 exe=$2 native=$3 sample=$5
+case=$1 exe=$2 native=$3 sample=$5 version=${6:-}
 export WINEPREFIX=$4 WINEDEBUG=-all
+unset DISPLAY WAYLAND_DISPLAY
 wine=${WINE:-/usr/lib/wine/wine64}
+objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
@@ -17,7 +20,7 @@ fail() {
 # Runs zelvar.exe with the given arguments; sets code to its exit code.
 run() {
   code=0
-  "$wine" "$exe" "$@" </dev/null >/dev/null 2>&1 || code=$?
+  timeout 120 "$wine" "$exe" "$@" </dev/null >/dev/null 2>&1 || code=$?
 }
 snapshot() { find . -type f -exec sha256sum {} + | sort; }
 expect_refused() {
@@ -39,7 +42,6 @@ prefix) # makes the Wine prefix once, so the other cases start quickly
   [ "$code" = 1 ] || fail "no argument gave exit code $code"
   ;;
 program)
-  objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
   headers=$("$objdump" -p "$exe") || fail "cannot read $exe"
   grep -q 'Subsystem.*(Windows GUI)' <<<"$headers" || fail "not a GUI program"
   dlls=$(grep 'DLL Name' <<<"$headers" | awk '{print toupper($3)}' | sort | tr '\n' ' ')
@@ -73,6 +75,32 @@ blanks)
   [ "$code" = 0 ] || fail "exit code $code"
   cmp -s "my films/a movie.srt" native/movie.srt || fail "output differs"
   cmp -s "my films/a movie.old" "$sample" || fail "backup differs"
+  ;;
+resources) # icon, icon group, version and manifest, each once
+  headers=$("$objdump" -p "$exe") || fail "cannot read $exe"
+  # The first level of the resource directory: one entry for each type.
+  types=$(grep -E '^[0-9a-f]{3}   Entry: ID:' <<<"$headers" |
+    sed -E 's/.*ID: 0x0*([0-9a-f]+),.*/\1/' | tr '\n' ' ')
+  [ "$types" = "3 e 10 18 " ] || fail "resource types (hex): $types"
+  grep -aq '<activeCodePage [^>]*>UTF-8</activeCodePage>' "$exe" ||
+    fail "no activeCodePage UTF-8 in the manifest"
+  grep -aq '<dpiAwareness [^>]*>PerMonitorV2</dpiAwareness>' "$exe" ||
+    fail "not aware of each monitor's scale"
+  # Version strings are UTF-16: each value follows its key.
+  product=$(strings -e l "$exe" | grep -A1 -x ProductVersion | tail -n 1)
+  [ "$product" = "$version" ] || fail "product version $product, not $version"
+  original=$(strings -e l "$exe" | grep -A1 -x OriginalFilename | tail -n 1)
+  [ "$original" = zelvar.exe ] || fail "original file name $original"
+  ;;
+names) # names outside any one ANSI code page
+  native_output
+  for name in "映画.srt" "фильм.srt" "film 🎬.srt" "fïlm ü.srt"; do
+    cp "$sample" "$name"
+    run "$name"
+    [ "$code" = 0 ] || fail "$name: exit code $code"
+    cmp -s "$name" native/movie.srt || fail "$name: output differs"
+    cmp -s "${name%srt}old" "$sample" || fail "$name: backup differs"
+  done
   ;;
 older-backup) # replaced whole by the new backup
   native_output
