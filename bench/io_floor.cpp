@@ -33,8 +33,7 @@ int main(int argc, char** argv) {
   if (data == nullptr || !MakeBackupPath(target, backup))
     return 1;
   if (unsynced) {
-    if (!WritePlain(backup, data, length) ||
-        !WritePlain(target, data, length))
+    if (!WritePlain(backup, data, length) || !WritePlain(target, data, length))
       return 1;
     free(data);
     data = Readfile(target, length);
