@@ -11,7 +11,9 @@
 // process's own; elsewhere it is formed from argv, each argument quoted and
 // preceded by one blank. Null when it cannot be formed. Called first: it
 // also readies the process (a write past a file-size limit then fails like
-// any other instead of ending the process).
+// any other instead of ending the process), and elsewhere than on Windows
+// answers a lone --help, -h or --version on standard output and ends the
+// process with exit code 0.
 char* GetLaunchText(int argc, char** argv);
 
 // The kind of a message: a hint, or the report of a failure.

@@ -43,7 +43,41 @@ static char* PutQuoted(char* out, const char* text) {
 // line does on Windows: it is kept here for the whole run.
 static char* launchText = nullptr;
 
+static const char kUsage[] =
+    "Usage: zelvar FILE\n"
+    "Repairs the subtitle file FILE (.srt) in place: its entries are numbered\n"
+    "1, 2, 3 ... in the order of their timing lines, blank lines and old\n"
+    "numbers go, and every byte of every text is kept.\n"
+    "\n"
+    "Before FILE changes, its exact bytes are saved next to it under its name\n"
+    "with the last three characters replaced by \"old\" (movie.srt gives\n"
+    "movie.old).\n"
+    "\n"
+    "Exit code 0 after a repair. Exit code 1 after any failure, with one\n"
+    "message on standard error; FILE is then as it was, and should putting\n"
+    "it back fail too, the backup holds it.\n"
+    "\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n"
+    "A file named like one of these is given as ./--help, say.\n";
+
+// A lone --help, -h or --version is answered here and ends the process;
+// any other argument is a path.
+static void AnswerOption(int argc, char** argv) {
+  if (argc != 2)
+    return;
+  if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
+    fputs(kUsage, stdout);
+    exit(fflush(stdout) == 0 ? 0 : 1);
+  }
+  if (strcmp(argv[1], "--version") == 0) {
+    printf("zelvar %s\n", ZELVAR_VERSION);
+    exit(fflush(stdout) == 0 ? 0 : 1);
+  }
+}
+
 char* GetLaunchText(int argc, char** argv) {
+  AnswerOption(argc, argv);
   // Past a file-size limit a write then fails and is reported, and the
   // file is put back, instead of the process ending without a word.
   signal(SIGXFSZ, SIG_IGN);

@@ -116,6 +116,26 @@ TEST(Program, WithoutAnArgumentShowsTheHint) {
   EXPECT_EQ(Snapshot(folder), "");
 }
 
+TEST(Program, AnswersHelpAndVersionAlone) {
+  std::string folder = ScratchDir();
+  WriteBytes(folder + "/--help", "5\n" T1 "\nA\n");
+  Outcome help = RunProgram(folder, {"--help"});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.out.substr(0, 19), "Usage: zelvar FILE\n");
+  EXPECT_EQ(RunProgram(folder, {"-h"}).out, help.out);
+  Outcome version = RunProgram(folder, {"--version"});
+  EXPECT_EQ(version.exitCode, 0);
+  EXPECT_EQ(version.out, "zelvar " ZELVAR_VERSION "\n");
+  EXPECT_EQ(Listing(folder), "--help\n") << "nothing written";
+  // With anything beside it, or given as a path, it is a file name.
+  ExpectRefused(folder, {"--help", "--version"}, OPEN_FAILED);
+  Outcome run = RunProgram(folder, {"./--help"});
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(ReadBytes(folder + "/--help"), "1\r\n" T1 "\r\nA\n");
+  EXPECT_EQ(ReadBytes(folder + "/--hold"), "5\n" T1 "\nA\n");
+}
+
 TEST(Program, RefusalsChangeNothing) {
   std::string good = "1\n" T1 "\nA\n";
   struct Case {
