@@ -105,20 +105,18 @@ int main(int argc, char** argv) {
   if (ferror(out) != 0)
     FailPuttingBack(kReplaceFailed, out, data, length);
 
-  // Unmask pass: read the rebuilt file back, restore every stray arrow and
-  // write it over itself, synced. The buffer as read is kept until then,
-  // to put the file back should any of it fail.
-  unsigned long rebuiltLength = 0;
-  char* rebuilt = ReadStream(out, rebuiltLength);
-  if (rebuilt == nullptr || rebuiltLength < kTimingLength)
+  // Unmask pass: the rebuilt file is read back a block at a time, its
+  // stray arrows restored and each block written over itself, then synced.
+  // The buffer as read is kept until then, to put the file back should any
+  // of it fail.
+  FilePass unmasked = ReplaceBytesInFile(out, kTimingLength, kPlaceholder, '>');
+  if (unmasked == kPassReadFailed)
     FailPuttingBack(kReadBackFailed, out, data, length);
-  ReplaceBytes(rebuilt, rebuiltLength, kPlaceholder, '>');
-  if (!WriteWhole(out, rebuilt, rebuiltLength))
+  if (unmasked == kPassWriteFailed)
     FailPuttingBack(kReplaceFailed, out, data, length);
   // Every byte is on disk by now, and the stream holds none back, so a
   // failed close loses nothing.
   fclose(out);
-  free(rebuilt);
   free(data);
   free(backup);
   return 0;

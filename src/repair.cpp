@@ -64,16 +64,6 @@ static char* ReadBlock(FILE* file, unsigned long long size) {
   return data;
 }
 
-char* ReadStream(FILE* file, unsigned long& length) {
-  FileStamp stamp;
-  if (!GetFileStamp(file, stamp))
-    return nullptr;
-  char* data = ReadBlock(file, stamp.size);
-  if (data != nullptr)
-    length = static_cast<unsigned long>(stamp.size);
-  return data;
-}
-
 char* Readfile(char* path, unsigned long& length, FileStamp* stamp) {
   if (*path == '\0')
     return nullptr;
@@ -153,6 +143,39 @@ bool WriteWhole(FILE* file, const void* data, unsigned long length) {
   if (fseek(file, 0, SEEK_SET) != 0)
     return false;
   return fwrite(data, 1, length, file) == length && SyncFile(file);
+}
+
+// Bytes a pass over a file holds at a time.
+static const unsigned long kPassBlock = 1UL << 20;
+
+FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
+                            char to) {
+  FileStamp stamp;
+  if (!GetFileStamp(file, stamp) || stamp.size < minimum ||
+      stamp.size > static_cast<unsigned long long>(LONG_MAX))
+    return kPassReadFailed;
+  char* block = static_cast<char*>(malloc(kPassBlock));
+  if (block == nullptr)
+    return kPassReadFailed;
+  FilePass pass = kPassDone;
+  for (long at = 0; pass == kPassDone && at < static_cast<long>(stamp.size);
+       at += kPassBlock) {
+    unsigned long left = static_cast<unsigned long>(stamp.size) - at;
+    size_t count = left < kPassBlock ? left : kPassBlock;
+    if (fseek(file, at, SEEK_SET) != 0 ||
+        fread(block, 1, count, file) != count) {
+      pass = kPassReadFailed;
+      break;
+    }
+    ReplaceBytes(block, count, from, to);
+    if (fseek(file, at, SEEK_SET) != 0 ||
+        fwrite(block, 1, count, file) != count)
+      pass = kPassWriteFailed;
+  }
+  free(block);
+  if (pass == kPassDone && !SyncFile(file))
+    pass = kPassWriteFailed;
+  return pass;
 }
 
 bool RestoreFile(FILE* file, const void* data, unsigned long length) {

@@ -22,10 +22,6 @@ bool ConvertParam(char* text);
 // whole, or changes while it is read.
 char* Readfile(char* path, unsigned long& length, FileStamp* stamp = nullptr);
 
-// Reads the whole open regular file from its start into one heap block, as
-// Readfile does.
-char* ReadStream(FILE* file, unsigned long& length);
-
 // Writes source with its last three characters replaced by "old" into
 // destination (strlen(source) + 1 bytes). False, writing nothing, when the
 // file's own name (after the last folder separator) has fewer than three
@@ -47,6 +43,17 @@ bool CreateBackup(char* path, void* data, unsigned long& length,
 // it had then (checked through this very handle). Null, the file untouched,
 // when it cannot be opened or has changed.
 FILE* OpenToRewrite(char* path, const FileStamp& read);
+
+// What a pass over an open file came to.
+enum FilePass { kPassDone, kPassReadFailed, kPassWriteFailed };
+
+// Reads the open file from its start a block at a time, overwrites every
+// byte equal to from with to, writes each block back over itself, and then
+// syncs the file: a pass over the whole file that holds one block in
+// memory. kPassReadFailed when the file holds fewer than minimum bytes or
+// cannot be read whole; kPassWriteFailed when a write or the sync fails.
+FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
+                            char to);
 
 // Writes the length bytes of data from the start of the open file and
 // syncs them. True only when every byte is written and durable.

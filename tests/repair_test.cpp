@@ -290,6 +290,32 @@ TEST(OpenToRewrite, EmptiesOnlyTheFileAsItWasRead) {
   }
 }
 
+// The unmask pass holds one block of the file at a time: placeholders on
+// both sides of every block edge come back, and nothing else changes.
+TEST(ReplaceBytesInFile, RestoresEveryPlaceholderBlockByBlock) {
+  std::string path = ScratchDir() + "/rebuilt.srt";
+  std::string masked, unmasked;
+  for (unsigned long i = 0; masked.size() < (5UL << 19) + 3; ++i) {
+    bool edge = (masked.size() + 1) % (1UL << 20) < 3;
+    char c = edge || i % 97 == 0 ? '\xD0' : static_cast<char>('a' + i % 26);
+    masked += c;
+    unmasked += c == '\xD0' ? '>' : c;
+  }
+  WriteBytes(path, masked);
+  FILE* file = fopen(path.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(ReplaceBytesInFile(file, 29, '\xD0', '>'), kPassDone);
+  fclose(file);
+  EXPECT_TRUE(ReadBytes(path) == unmasked) << "the bytes differ";
+
+  WriteBytes(path, std::string(28, '\xD0'));
+  file = fopen(path.c_str(), "r+b");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(ReplaceBytesInFile(file, 29, '\xD0', '>'), kPassReadFailed);
+  fclose(file);
+  EXPECT_EQ(ReadBytes(path), std::string(28, '\xD0')) << "too short: untouched";
+}
+
 TEST(IsSameFile, TellsWhenABackupNameReachesTheTarget) {
   std::string folder = ScratchDir();
   std::string target = folder + "/movie.srt";
