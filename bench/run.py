@@ -71,10 +71,10 @@ def main():
                 peaks[name] = max(peaks[name], peak)
                 if name == "zelvar":
                     repaired = os.path.getsize(target)
-        # The run keeps the file as read, to put it back after a failure,
-        # while it reads the rebuilt file back: both buffers at once.
-        largest = {"zelvar": length + repaired, "floor": length,
-                   "unsynced": length, "cp": 0}
+        # Each holds one buffer of the file's size at a time; zelvar and
+        # the floor pass over the rewritten file a block at a time.
+        largest = {"zelvar": length, "floor": length, "unsynced": length,
+                   "cp": 0}
         for name in names:
             t = times[name]
             rows.append((size, name, statistics.median(t), min(t), max(t),

@@ -77,3 +77,13 @@ bool ReplaceByRename(const char* from, const char* to);
 // True for a byte that ends a folder's name in a path: '/', and on Windows
 // also '\' and ':'.
 bool IsFolderSeparator(char c);
+
+// Length of the folder part of path, its last separator included; 0 when
+// path names a file in the working folder.
+inline unsigned long FolderLength(const char* path) {
+  unsigned long length = 0;
+  for (unsigned long at = 0; path[at] != '\0'; ++at)
+    if (IsFolderSeparator(path[at]))
+      length = at + 1;
+  return length;
+}

@@ -172,13 +172,6 @@ bool EmptyFile(FILE* file) {
   return true;
 }
 
-// Length of the folder part of path, its last '/' included; 0 when path
-// names a file in the working folder.
-static size_t FolderLength(const char* path) {
-  const char* slash = strrchr(path, '/');
-  return slash != nullptr ? static_cast<size_t>(slash - path) + 1 : 0;
-}
-
 FILE* CreateFileBeside(const char* path, char** made) {
   static const char kPattern[] = ".zelvar-XXXXXX";
   size_t folder = FolderLength(path);

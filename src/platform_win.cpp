@@ -100,15 +100,6 @@ bool EmptyFile(FILE* file) {
   return true;
 }
 
-// Length of the folder part of path, its last separator included; 0 when
-// path names a file in the working folder.
-static size_t FolderLength(const char* path) {
-  size_t length = strlen(path);
-  while (length > 0 && !IsFolderSeparator(path[length - 1]))
-    --length;
-  return length;
-}
-
 FILE* CreateFileBeside(const char* path, char** made) {
   static const char kPattern[] = "zelvar-%08lx-%04u.tmp";
   size_t folder = FolderLength(path);

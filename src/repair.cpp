@@ -92,10 +92,7 @@ char* Readfile(char* path, unsigned long& length, FileStamp* stamp) {
 
 bool MakeBackupPath(char* source, char* destination) {
   size_t length = strlen(source);
-  size_t name = length;
-  while (name > 0 && !IsFolderSeparator(source[name - 1]))
-    --name;
-  if (length - name < 3)
+  if (length - FolderLength(source) < 3)
     return false;
   memcpy(destination, source, length + 1);
   memcpy(destination + length - 3, "old", 3);
