@@ -218,14 +218,20 @@ TEST(CreateBackup, ReplacesWhatStandsAtTheNameWithoutWritingThroughIt) {
   }
 }
 
-TEST(CreateBackup, TakesThePermissionBitsOfTheFileRead) {
+// The backup of a private file is as private, and belongs to the file's
+// owner and group where the run may give it away (as root).
+TEST(CreateBackup, TakesThePermissionBitsAndOwnerOfTheFileRead) {
   std::string folder = ScratchDir();
   std::string bytes = "1\r\n00:00:01,000 --> 00:00:02,000\r\nA";
+  bool root = geteuid() == 0;
+  uid_t owner = root ? 12345 : geteuid();
+  gid_t group = root ? 23456 : getegid();
   for (unsigned mode : {0600u, 0640u, 0604u}) {
     std::string target = folder + "/movie.srt";
     std::string backup = folder + "/movie.old";
     WriteBytes(target, bytes);
     ASSERT_EQ(chmod(target.c_str(), mode), 0);
+    ASSERT_EQ(chown(target.c_str(), owner, group), 0);
     unsigned long length = 0;
     FileStamp read;
     char* data = Readfile(&target[0], length, &read);
@@ -235,7 +241,8 @@ TEST(CreateBackup, TakesThePermissionBitsOfTheFileRead) {
     struct stat status;
     ASSERT_EQ(stat(backup.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, mode);
-    EXPECT_EQ(status.st_uid, geteuid());
+    EXPECT_EQ(status.st_uid, owner);
+    EXPECT_EQ(status.st_gid, group);
   }
 }
 
