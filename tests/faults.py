@@ -263,15 +263,19 @@ def changed(program, root):
     content = large_file()
     folder = fresh_folder(root, "changed", content, older=False)
     target = os.path.join(folder, "movie.srt")
-    # The backup's rename waits a second; meanwhile another program appends.
+    # The backup's rename waits a second; while its new file stands in the
+    # folder (the file was read by then), another program appends.
     def edit():
-        time.sleep(0.4)
+        deadline = time.time() + 30
+        while time.time() < deadline and not any(
+                name.startswith(".zelvar-") for name in os.listdir(folder)):
+            time.sleep(0.005)
         with open(target, "ab") as f:
             f.write(b"\n99\n" + T2 + b"\nadded by another program\n")
     editor = threading.Thread(target=edit)
     editor.start()
     code, err = run(program, folder, ["strace", "-f", "-o", "/dev/null", "-e",
-                                      "inject=rename:delay_enter=1000000"])
+                                      "inject=rename:delay_enter=2000000"])
     editor.join()
     failures.check(code == 1, "exit code %d" % code)
     failures.check(err == b"Zelvar: Error: Couldnt replace the original .srt file.\n",
