@@ -2,6 +2,8 @@
 // (from its eleventh byte on) is the arrow of a timing line.
 #include "subtitle/mask.h"
 
+#include "subtitle/scan.h"
+
 // Positions handled per block: few enough that the block's count of
 // arrows fits in one byte.
 static const unsigned long kMaskBlock = 240;
@@ -33,7 +35,8 @@ static unsigned long MaskInOrder(char* at, char* end, char replacement) {
 // as they were gives the same result. Neither loop branches on the bytes,
 // which lets the compiler turn both into vector instructions: arrows and
 // stray '>' are too dense in a subtitle file for a search per '>'.
-static unsigned char MaskBlock(char* block, char replacement) {
+ZELVAR_VECTOR_CLONES static unsigned char MaskBlock(char* block,
+                                                    char replacement) {
   unsigned char stray[kMaskBlock]; // 1 for a '>' to mask
   unsigned char arrows = 0;
   for (unsigned long i = 0; i < kMaskBlock; ++i) {

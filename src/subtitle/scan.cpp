@@ -71,8 +71,8 @@ static const unsigned long kReplaceBlock = 240;
 // Replaces and counts without branches, so that the compiler can turn the
 // loop into vector instructions; placeholders are too dense in a subtitle
 // file for a search per placeholder to pay off.
-static unsigned char ReplaceInBlock(char* block, unsigned long count, char from,
-                                    char to) {
+ZELVAR_VECTOR_CLONES static unsigned char
+ReplaceInBlock(char* block, unsigned long count, char from, char to) {
   unsigned char replaced = 0;
   for (unsigned long i = 0; i < count; ++i) {
     bool hit = block[i] == from;

@@ -4,6 +4,15 @@
 // most count bytes, and the caller keeps those bytes inside its buffer.
 #pragma once
 
+// Marks a function whose loops the compiler turns into vector instructions
+// to be built twice on x86-64 Linux, for plain x86-64 and for AVX2, the
+// right one chosen when the program loads. Elsewhere it is built once.
+#if defined(__x86_64__) && defined(__linux__) && defined(__GNUC__)
+#define ZELVAR_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define ZELVAR_VECTOR_CLONES
+#endif
+
 // First of count bytes from start (stepping back when backward) equal to
 // value; start itself when none is, so test *start to tell them apart.
 // A backward scan starts at start and includes it.
