@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <signal.h>
+#include <string.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -435,10 +436,38 @@ TEST(Faults, TargetsThatAreNoFilesAreRefusedWithoutAHang) {
   ASSERT_EQ(mkfifo((folder + "/pipe.srt").c_str(), 0600), 0);
   WriteBytes(folder + "/empty.srt", "");
   for (std::string target :
-       {"folder.srt"s, "pipe.srt"s, "/dev/null"s, "empty.srt"s}) {
+       {"folder.srt"s, "pipe.srt"s, "/dev/null"s, "/dev/zero"s, "empty.srt"s}) {
     SCOPED_TRACE(target);
     ExpectRefused(folder, {target}, OPEN_FAILED);
   }
+}
+
+// A block device holding a subtitle file's bytes would be read whole and
+// rewritten, its file system lost. Here it is a loop device over an image
+// kept outside the folder, reached through a device node in it.
+TEST(Faults, ABlockDeviceIsRefusedUntouched) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "only root can attach a loop device";
+  std::string folder = ScratchDir();
+  std::string image = folder + "/../disk.img";
+  std::string bytes = "3\n" T1 "\nA\n\n9\n" T2 "\nB\n";
+  WriteBytes(image, bytes + std::string(65536 - bytes.size(), '\n'));
+  FILE* attach =
+      popen(("losetup -f --show '" + image + "' 2>/dev/null").c_str(), "r");
+  char device[64] = "";
+  bool attached = attach != nullptr && fgets(device, sizeof device, attach);
+  if (attach != nullptr)
+    pclose(attach);
+  device[strcspn(device, "\n")] = '\0';
+  struct stat status;
+  if (!attached || stat(device, &status) != 0)
+    GTEST_SKIP() << "no loop device here";
+  ASSERT_EQ(
+      mknod((folder + "/disk.srt").c_str(), S_IFBLK | 0600, status.st_rdev), 0);
+  ExpectRefused(folder, {"disk.srt"}, OPEN_FAILED);
+  EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
+  EXPECT_EQ(ReadBytes(image).substr(0, bytes.size()), bytes);
+  EXPECT_EQ(ReadBytes(image).size(), 65536u);
 }
 
 TEST(Faults, APathOfMoreThanAThousandBytes) {
