@@ -203,8 +203,9 @@ void CopyFileAccess(FILE* file, const FileStamp& like) {
   // root may give a file away; others may keep the group where they belong
   // to it, and otherwise the file stays the run's own.
   if (fchown(descriptor, owner, group) != 0 &&
-      fchown(descriptor, static_cast<uid_t>(-1), group) != 0)
-    errno = 0;
+      fchown(descriptor, static_cast<uid_t>(-1), group) != 0) {
+    // Neither is allowed: the backup keeps the run's owner and group.
+  }
   // Should this fail, the file keeps the owner-only bits it was made with.
   fchmod(descriptor, static_cast<mode_t>(like.mode));
 }

@@ -44,13 +44,12 @@ static bool IsSameState(const FileStamp& a, const FileStamp& b) {
          a.modified == b.modified;
 }
 
-// Reads size bytes from the start of file into a new block of exactly that
-// size (one byte for an empty file, so that the block exists).
+// Reads size bytes from the newly opened file into a new block of exactly
+// that size (one byte for an empty file, so that the block exists).
 static char* ReadBlock(FILE* file, unsigned long long size) {
   // The length type and one fread must hold the size; so must a long, as
   // the largest file position the streams promise everywhere.
-  if (size > static_cast<unsigned long long>(LONG_MAX) ||
-      fseek(file, 0, SEEK_SET) != 0)
+  if (size > static_cast<unsigned long long>(LONG_MAX))
     return nullptr;
   size_t count = static_cast<size_t>(size);
   char* data = static_cast<char*>(malloc(count != 0 ? count : 1));
@@ -155,8 +154,7 @@ FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
   if (block == nullptr)
     return kPassReadFailed;
   FilePass pass = kPassDone;
-  for (long at = 0; pass == kPassDone && at < static_cast<long>(stamp.size);
-       at += kPassBlock) {
+  for (long at = 0; at < static_cast<long>(stamp.size); at += kPassBlock) {
     unsigned long left = static_cast<unsigned long>(stamp.size) - at;
     size_t count = left < kPassBlock ? left : kPassBlock;
     if (fseek(file, at, SEEK_SET) != 0 ||
@@ -166,8 +164,10 @@ FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
     }
     ReplaceBytes(block, count, from, to);
     if (fseek(file, at, SEEK_SET) != 0 ||
-        fwrite(block, 1, count, file) != count)
+        fwrite(block, 1, count, file) != count) {
       pass = kPassWriteFailed;
+      break;
+    }
   }
   free(block);
   if (pass == kPassDone && !SyncFile(file))
