@@ -1,12 +1,13 @@
-// io_floor.cpp - the repair run's file passes and nothing else: read the
-// whole file, write the backup beside it (synced, renamed into place, the
-// folder synced), empty and write the target, read it back and write it
-// again a block at a time, and sync it. The cost a safe repair cannot go
-// below.
+// io_floor.cpp - the repair run's file passes and nothing else, for each
+// file named: read the whole file, write a new file beside it, write the
+// backup (synced, renamed into place, the folder synced), read the new file
+// back and write it again a block at a time, sync it, and rename it over
+// the file. The cost a safe repair cannot go below.
 //
 // With --unsynced first, the same five passes as plain stdio writes with
 // nothing synced or renamed: what the passes cost before the repair was
 // made safe, to show what the syncs add.
+#include "platform.h"
 #include "repair.h"
 
 #include <stdio.h>
@@ -22,37 +23,43 @@ static bool WritePlain(const char* path, const char* data,
   return fclose(out) == 0 && written;
 }
 
-int main(int argc, char** argv) {
-  bool unsynced = argc == 3 && strcmp(argv[1], "--unsynced") == 0;
-  if (argc != 2 && !unsynced)
-    return 2;
-  char* target = argv[argc - 1];
+// The passes for one file; false when one fails.
+static bool Pass(char* target, bool unsynced) {
   char* backup = static_cast<char*>(malloc(strlen(target) + 1));
   unsigned long length = 0;
   FileStamp read;
   char* data = Readfile(target, length, &read);
-  if (data == nullptr || !MakeBackupPath(target, backup))
-    return 1;
+  if (data == nullptr || backup == nullptr || !MakeBackupPath(target, backup))
+    return false;
+  bool done;
   if (unsynced) {
-    if (!WritePlain(backup, data, length) || !WritePlain(target, data, length))
-      return 1;
+    done = WritePlain(backup, data, length) && WritePlain(target, data, length);
     free(data);
-    data = Readfile(target, length);
-    if (data == nullptr || !WritePlain(target, data, length))
-      return 1;
-    free(data);
-    free(backup);
-    return 0;
+    data = done ? Readfile(target, length) : nullptr;
+    done = data != nullptr && WritePlain(target, data, length);
+  } else {
+    char* made = nullptr;
+    FILE* out = CreateFileBeside(target, read.index, &made);
+    done = out != nullptr && fwrite(data, 1, length, out) == length &&
+           CreateBackup(backup, data, length, &read, target) &&
+           // Replacing a byte by itself changes nothing: the pass is I/O.
+           ReplaceBytesInFile(out, 0, '>', '>') == kPassDone;
+    if (out != nullptr && fclose(out) != 0)
+      done = false;
+    done = done && ReplaceByRename(made, target);
+    free(made);
   }
-  if (!CreateBackup(backup, data, length, &read))
-    return 1;
-  FILE* out = OpenToRewrite(target, read);
-  if (out == nullptr || fwrite(data, 1, length, out) != length)
-    return 1;
   free(data);
-  // Replacing a byte by itself changes nothing: the pass is I/O alone.
-  if (ReplaceBytesInFile(out, 0, '>', '>') != kPassDone || fclose(out) != 0)
-    return 1;
   free(backup);
+  return done;
+}
+
+int main(int argc, char** argv) {
+  bool unsynced = argc >= 3 && strcmp(argv[1], "--unsynced") == 0;
+  if (argc < 2 + unsynced)
+    return 2;
+  for (int at = 1 + unsynced; at < argc; ++at)
+    if (!Pass(argv[at], unsynced))
+      return 1;
   return 0;
 }

@@ -1,20 +1,15 @@
-// Fuzz target: the run's operations on a real file, in the order the run
-// takes them: read, refuse, back up, mask, rebuild, read back, unmask,
-// write; then the file is put back as a failed run would. The backup must
-// hold the input, the result no placeholder, and the file put back the
-// input again.
-#include "repair.h"
-#include "subtitle/mask.h"
-#include "subtitle/rebuild.h"
-#include "subtitle/scan.h"
+// Fuzz target: whole repair runs on a real file beside an older backup.
+// A run that ends well leaves the input in the backup and no placeholder
+// in the file; a run that fails leaves the file and the older backup as
+// they were; either way nothing else is left in the folder.
+#include "run.h"
 
+#include <dirent.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
-
-static const char kPlaceholder = '\xD0';
 
 static void Check(bool holds, const char* what) {
   if (!holds) {
@@ -44,53 +39,53 @@ static char* TempPath(const char* name) {
   return path;
 }
 
-// The input as the whole content of the file at path.
-static void WriteInput(const char* path, const uint8_t* bytes, size_t size) {
+static void WriteBytes(const char* path, const void* bytes, size_t size) {
   FILE* out = fopen(path, "wb");
-  Check(out != nullptr, "the input file opens");
-  Check(fwrite(bytes, 1, size, out) == size, "the input is written");
-  Check(fclose(out) == 0, "the input file closes");
+  Check(out != nullptr, "a file opens for writing");
+  Check(fwrite(bytes, 1, size, out) == size, "a file is written");
+  Check(fclose(out) == 0, "a file closes");
+}
+
+// True when the file at path holds exactly size bytes equal to bytes.
+static bool Holds(const char* path, const void* bytes, size_t size) {
+  FILE* in = fopen(path, "rb");
+  if (in == nullptr)
+    return false;
+  char* read = static_cast<char*>(malloc(size + 1));
+  bool same = fread(read, 1, size + 1, in) == size &&
+              memcmp(read, bytes, size) == 0;
+  free(read);
+  fclose(in);
+  return same;
+}
+
+static int CountEntries() {
+  DIR* listing = opendir(folder);
+  int count = 0;
+  while (const struct dirent* entry = readdir(listing))
+    count += entry->d_name[0] != '.' || strlen(entry->d_name) > 2;
+  closedir(listing);
+  return count;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   static char* target = TempPath("movie.srt");
   static char* backup = TempPath("movie.old");
-  WriteInput(target, bytes, size);
-  unsigned long length = 0;
-  FileStamp read;
-  char* data = Readfile(target, length, &read);
-  Check(data != nullptr && length == size, "the file reads back whole");
-  bool refused = length < 29 || memchr(data, kPlaceholder, length) != nullptr;
-  if (!refused) {
-    Check(CreateBackup(backup, data, length, &read), "the backup is written");
-    unsigned long arrows = 0;
-    Check(ConvertChar(data, length, kPlaceholder, arrows), "masking");
-    FILE* out = OpenToRewrite(target, read);
-    Check(out != nullptr, "the target opens for its rewrite");
-    bool rebuilt = RebuildSRT(data, length, 1, arrows, out);
-    Check(ferror(out) == 0, "the rebuild is written");
-    Check(rebuilt == (arrows != 0), "the rebuild refuses only no arrows");
-    FilePass pass = ReplaceBytesInFile(out, 0, kPlaceholder, '>');
-    Check(pass == kPassDone, "the unmask pass");
-    unsigned long written = 0;
-    char* result = Readfile(target, written);
-    Check(result != nullptr, "the repaired target reads back");
-    Check(memchr(result, kPlaceholder, written) == nullptr, "all unmasked");
-    free(result);
-    ReplaceBytes(data, length, kPlaceholder, '>');
-    Check(memcmp(data, bytes, size) == 0, "unmasking gives the file as read");
-    Check(RestoreFile(out, data, length), "the file is put back");
-    Check(fclose(out) == 0, "the target closes");
-    unsigned long saved = 0;
-    char* copy = Readfile(target, saved);
-    Check(copy != nullptr && saved == size && memcmp(copy, bytes, size) == 0,
-          "the target holds the input again");
-    free(copy);
-    copy = Readfile(backup, saved);
-    Check(copy != nullptr && saved == size && memcmp(copy, bytes, size) == 0,
-          "the backup holds the input");
-    free(copy);
+  static const char kOlder[] = "an older backup";
+  WriteBytes(target, bytes, size);
+  WriteBytes(backup, kOlder, sizeof kOlder);
+  RunOutcome outcome;
+  if (RunRepair(target, kRepairFile, outcome)) {
+    Check(Holds(backup, bytes, size), "the backup holds the input");
+    FILE* in = fopen(target, "rb");
+    Check(in != nullptr, "the repair reads back");
+    for (int c; (c = fgetc(in)) != EOF;)
+      Check(c != 0xD0, "no placeholder is left");
+    fclose(in);
+  } else {
+    Check(Holds(target, bytes, size), "a failed run leaves the file");
+    Check(Holds(backup, kOlder, sizeof kOlder), "and the older backup");
   }
-  free(data);
+  Check(CountEntries() == 2, "no other file is left");
   return 0;
 }

@@ -1,28 +1,19 @@
-// platform.h - what the run asks of the system it runs on: its launch
-// command line, a way to show a message, and what files need beyond stdio:
-// their identity, syncing, locking and replacing one by renaming another.
+// platform.h - what the run asks of the system it runs on: a way to show a
+// message, and what files need beyond stdio: their identity, syncing,
+// locking, attributes and replacing one by renaming another.
 // One source file for each platform implements it.
 #pragma once
 
 #include <stdio.h>
 
-// The launch command line as one writable NUL-terminated text: the quoted
-// program path, one blank, then the argument. On Windows it is the
-// process's own; elsewhere it is formed from argv, each argument quoted and
-// preceded by one blank. Null when it cannot be formed. Called first: it
-// also readies the process (a write past a file-size limit then fails like
-// any other instead of ending the process), and elsewhere than on Windows
-// answers a lone --help, -h or --version on standard output and ends the
-// process with exit code 0.
-char* GetLaunchText(int argc, char** argv);
-
 // The kind of a message: a hint, or the report of a failure.
 enum MessageStyle { kInformationMessage, kErrorMessage };
 
 // Shows text under caption and waits until the user has seen it: a message
-// box with the information or error icon and an OK button on Windows, one
-// line on standard error elsewhere.
-void ShowMessage(const char* caption, const char* text, MessageStyle style);
+// box with the information or error icon and an OK button on Windows, the
+// line "caption: text" on standard error elsewhere. False when the message
+// could not be written.
+bool ShowMessage(const char* caption, const char* text, MessageStyle style);
 
 // True when the two paths name one file: the same name (compared without
 // letter case where the file system ignores it), or two names of one
@@ -47,27 +38,52 @@ struct FileStamp {
 // not a regular file (a folder, device, pipe or socket).
 bool GetFileStamp(FILE* file, FileStamp& stamp);
 
+// The stamp of the file at path, followed through links. False as above.
+bool GetPathStamp(const char* path, FileStamp& stamp);
+
+// Two stamps of one file in one state: the same file, size and time of
+// last write.
+inline bool IsSameState(const FileStamp& a, const FileStamp& b) {
+  return a.device == b.device && a.index == b.index && a.size == b.size &&
+         a.modified == b.modified;
+}
+
+// The path of the file that path names, with links followed, so that the
+// file is replaced where it lives and a link to it stays a link: a heap
+// block for the caller to free. A copy of path where links are not followed
+// or it cannot be resolved; null when no block can be had.
+char* ResolvePath(const char* path);
+
 // Keeps the file at path locked against other runs until the process ends.
 // False only when another run holds it; a file that cannot be opened or
 // locked here is left to the steps that read it.
 bool HoldRunLock(const char* path);
 
-// Makes the bytes written to file durable (fflush, then fsync / _commit).
-// False when the system reports that they may not be.
+// Makes the bytes written to file durable (fflush, then fsync /
+// FlushFileBuffers). False when the system reports that they may not be.
 bool SyncFile(FILE* file);
 
-// Cuts the open file to 0 bytes and moves to its start. False when it
-// cannot be cut.
-bool EmptyFile(FILE* file);
+// Creates a new file for reading and writing ("w+b") in the folder of path,
+// under a name no file had (exclusively, so never through a link), and
+// stores that name, a heap block for the caller to free, in made. The name
+// carries tag (the index of the file it is made for), so that a later run
+// on that file can tell the files a killed run left. Null when none can be
+// made.
+FILE* CreateFileBeside(const char* path, unsigned long long tag, char** made);
 
-// Creates a new file for writing ("wb") in the folder of path, under a name
-// no file had (exclusively, so never through a link), and stores that name,
-// a heap block for the caller to free, in made. Null when none can be made.
-FILE* CreateFileBeside(const char* path, char** made);
+// Removes the files that runs on the file tagged tag left in the folder of
+// path when they were killed: only regular files named as CreateFileBeside
+// names them, with that tag, and belonging to this run's user. The caller
+// holds the file's run lock, so no live run's file is among them.
+void RemoveLeftovers(const char* path, unsigned long long tag);
 
-// Gives the open file the permission bits of like and, where the run is
-// allowed to, its owner and group. Does nothing where files have none.
-void CopyFileAccess(FILE* file, const FileStamp& like);
+// Gives the open file what the file at from carries beyond its bytes: the
+// permission bits of like and, where the run is allowed to, its owner and
+// group, its access control list and extended attributes. Where an access
+// control list cannot be copied, the file is left to its owner alone, so
+// that it is never more open than from. Does nothing where files have none
+// of these.
+void CopyFileAccess(FILE* file, const char* from, const FileStamp& like);
 
 // Renames from onto to, replacing whatever stands at to (a file, a link, a
 // pipe; never written through), and makes the rename durable (the folder is

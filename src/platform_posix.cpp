@@ -1,12 +1,11 @@
-// platform_posix.cpp - the platform layer where there is no Windows: the
-// command line is formed from argv, messages go to standard error, and files
-// are synced, locked and renamed with the POSIX calls.
+// platform_posix.cpp - the platform layer where there is no Windows:
+// messages go to standard error, and files are synced, locked, given their
+// attributes and renamed with the POSIX calls.
 #include "platform.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <limits.h>
-#include <signal.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -14,94 +13,13 @@
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
-// Absolute path of the running program into path (PATH_MAX bytes), or
-// argv[0] as it came when neither way gives one.
-static void GetProgramPath(const char* argv0, char* path) {
-  ssize_t length = readlink("/proc/self/exe", path, PATH_MAX - 1);
-  if (length > 0) {
-    path[length] = '\0';
-    return;
-  }
-  if (argv0 != nullptr && realpath(argv0, path) != nullptr)
-    return;
-  snprintf(path, PATH_MAX, "%s", argv0 != nullptr ? argv0 : "zelvar");
-}
-
-// Appends '"', text and '"' at out; returns the byte after them.
-static char* PutQuoted(char* out, const char* text) {
-  size_t length = strlen(text);
-  *out++ = '"';
-  memcpy(out, text, length);
-  out += length;
-  *out++ = '"';
-  return out;
-}
-
-// The formed text belongs to the platform, as the process's own command
-// line does on Windows: it is kept here for the whole run.
-static char* launchText = nullptr;
-
-static const char kUsage[] =
-    "Usage: zelvar FILE\n"
-    "Repairs the subtitle file FILE (.srt) in place: its entries are numbered\n"
-    "1, 2, 3 ... in the order of their timing lines, blank lines and old\n"
-    "numbers go, and every byte of every text is kept.\n"
-    "\n"
-    "Before FILE changes, its exact bytes are saved next to it under its name\n"
-    "with the last three characters replaced by \"old\" (movie.srt gives\n"
-    "movie.old).\n"
-    "\n"
-    "Exit code 0 after a repair. Exit code 1 after any failure, with one\n"
-    "message on standard error; FILE is then as it was, and should putting\n"
-    "it back fail too, the backup holds it.\n"
-    "\n"
-    "  -h, --help     show this help and exit\n"
-    "      --version  show the version and exit\n"
-    "A file named like one of these is given as ./--help, say.\n";
-
-// A lone --help, -h or --version is answered here and ends the process;
-// any other argument is a path.
-static void AnswerOption(int argc, char** argv) {
-  if (argc != 2)
-    return;
-  if (strcmp(argv[1], "--help") == 0 || strcmp(argv[1], "-h") == 0) {
-    fputs(kUsage, stdout);
-    exit(fflush(stdout) == 0 ? 0 : 1);
-  }
-  if (strcmp(argv[1], "--version") == 0) {
-    printf("zelvar %s\n", ZELVAR_VERSION);
-    exit(fflush(stdout) == 0 ? 0 : 1);
-  }
-}
-
-char* GetLaunchText(int argc, char** argv) {
-  AnswerOption(argc, argv);
-  // Past a file-size limit a write then fails and is reported, and the
-  // file is put back, instead of the process ending without a word.
-  signal(SIGXFSZ, SIG_IGN);
-  static char program[PATH_MAX];
-  GetProgramPath(argc > 0 ? argv[0] : nullptr, program);
-  size_t size = strlen(program) + 3;
-  for (int i = 1; i < argc; ++i)
-    size += strlen(argv[i]) + 3;
-  char* text = static_cast<char*>(malloc(size));
-  if (text == nullptr)
-    return nullptr;
-  char* out = PutQuoted(text, program);
-  for (int i = 1; i < argc; ++i) {
-    *out++ = ' ';
-    out = PutQuoted(out, argv[i]);
-  }
-  *out = '\0';
-  launchText = text;
-  return launchText;
-}
-
-void ShowMessage(const char* caption, const char* text, MessageStyle style) {
+bool ShowMessage(const char* caption, const char* text, MessageStyle style) {
   (void)style;
   fprintf(stderr, "%s: %s\n", caption, text);
+  return fflush(stderr) == 0 && ferror(stderr) == 0;
 }
 
 bool IsSameFile(const char* first, const char* second) {
@@ -132,9 +50,9 @@ bool IsFolderSeparator(char c) {
   return c == '/';
 }
 
-bool GetFileStamp(FILE* file, FileStamp& stamp) {
-  struct stat status;
-  if (fstat(fileno(file), &status) != 0 || !S_ISREG(status.st_mode))
+// The stamp of a file by its status; false for anything but a regular file.
+static bool StampOf(const struct stat& status, FileStamp& stamp) {
+  if (!S_ISREG(status.st_mode))
     return false;
   stamp.device = status.st_dev;
   stamp.index = status.st_ino;
@@ -146,6 +64,21 @@ bool GetFileStamp(FILE* file, FileStamp& stamp) {
   stamp.owner = status.st_uid;
   stamp.group = status.st_gid;
   return true;
+}
+
+bool GetFileStamp(FILE* file, FileStamp& stamp) {
+  struct stat status;
+  return fstat(fileno(file), &status) == 0 && StampOf(status, stamp);
+}
+
+bool GetPathStamp(const char* path, FileStamp& stamp) {
+  struct stat status;
+  return stat(path, &status) == 0 && StampOf(status, stamp);
+}
+
+char* ResolvePath(const char* path) {
+  char* real = realpath(path, nullptr);
+  return real != nullptr ? real : strdup(path);
 }
 
 bool HoldRunLock(const char* path) {
@@ -165,37 +98,95 @@ bool SyncFile(FILE* file) {
   return fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
-bool EmptyFile(FILE* file) {
-  if (fflush(file) != 0 || ftruncate(fileno(file), 0) != 0)
-    return false;
-  rewind(file);
-  return true;
-}
+// Names of the files made beside a file: a hidden name that carries the
+// tag in hexadecimal, then six characters that make it new.
+static const char kBesidePrefix[] = ".zelvar-";
+static const int kTagDigits = 16;
+static const char kUnique[] = "-XXXXXX";
 
-FILE* CreateFileBeside(const char* path, char** made) {
-  static const char kPattern[] = ".zelvar-XXXXXX";
+FILE* CreateFileBeside(const char* path, unsigned long long tag, char** made) {
   size_t folder = FolderLength(path);
-  char* name = static_cast<char*>(malloc(folder + sizeof kPattern));
+  size_t size = folder + sizeof kBesidePrefix + kTagDigits + sizeof kUnique;
+  char* name = static_cast<char*>(malloc(size));
   if (name == nullptr)
     return nullptr;
   memcpy(name, path, folder);
-  memcpy(name + folder, kPattern, sizeof kPattern);
+  snprintf(name + folder, size - folder, "%s%016llx%s", kBesidePrefix, tag,
+           kUnique);
   // mkstemp creates with O_EXCL: an existing name, a link included, fails.
-  int descriptor = mkstemp(name);
-  FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "wb");
+  int descriptor = mkostemp(name, O_CLOEXEC);
+  FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w+b");
   if (file == nullptr) {
+    int error = errno;
     if (descriptor >= 0) {
       close(descriptor);
       unlink(name);
     }
     free(name);
+    errno = error;
     return nullptr;
   }
   *made = name;
   return file;
 }
 
-void CopyFileAccess(FILE* file, const FileStamp& like) {
+void RemoveLeftovers(const char* path, unsigned long long tag) {
+  char own[sizeof kBesidePrefix + kTagDigits + 1];
+  snprintf(own, sizeof own, "%s%016llx-", kBesidePrefix, tag);
+  size_t ownLength = strlen(own);
+  size_t length = FolderLength(path);
+  char* folder = strndup(length != 0 ? path : ".", length != 0 ? length : 1);
+  DIR* listing = folder != nullptr ? opendir(folder) : nullptr;
+  if (listing == nullptr) {
+    free(folder);
+    return;
+  }
+  int at = dirfd(listing);
+  while (const struct dirent* entry = readdir(listing)) {
+    struct stat status;
+    if (strncmp(entry->d_name, own, ownLength) == 0 &&
+        strlen(entry->d_name) == ownLength + sizeof kUnique - 2 &&
+        fstatat(at, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode) && status.st_uid == geteuid())
+      unlinkat(at, entry->d_name, 0);
+  }
+  closedir(listing);
+  free(folder);
+}
+
+// The extended attribute that holds a file's access control list.
+static const char kAccessList[] = "system.posix_acl_access";
+
+// Copies each extended attribute of the file at from that the run may set
+// onto the open file. False when from has an access control list that
+// could not be copied.
+static bool CopyAttributes(int descriptor, const char* from) {
+  ssize_t size = listxattr(from, nullptr, 0);
+  if (size <= 0)
+    return true;
+  char* names = static_cast<char*>(malloc(static_cast<size_t>(size)));
+  size = names != nullptr ? listxattr(from, names, static_cast<size_t>(size)) : -1;
+  bool listCopied = true;
+  for (ssize_t at = 0; at < size; at += strlen(names + at) + 1) {
+    const char* name = names + at;
+    ssize_t length = getxattr(from, name, nullptr, 0);
+    void* value = length >= 0 ? malloc(length != 0 ? length : 1) : nullptr;
+    bool copied = value != nullptr &&
+                  getxattr(from, name, value, static_cast<size_t>(length)) ==
+                      length &&
+                  fsetxattr(descriptor, name, value,
+                            static_cast<size_t>(length), 0) == 0;
+    if (!copied && strcmp(name, kAccessList) == 0)
+      listCopied = false;
+    free(value);
+  }
+  if (size < 0)
+    listCopied = getxattr(from, kAccessList, nullptr, 0) < 0;
+  free(names);
+  return listCopied;
+}
+
+void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
   int descriptor = fileno(file);
   uid_t owner = static_cast<uid_t>(like.owner);
   gid_t group = static_cast<gid_t>(like.group);
@@ -204,10 +195,15 @@ void CopyFileAccess(FILE* file, const FileStamp& like) {
   // to it, and otherwise the file stays the run's own.
   if (fchown(descriptor, owner, group) != 0 &&
       fchown(descriptor, static_cast<uid_t>(-1), group) != 0) {
-    // Neither is allowed: the backup keeps the run's owner and group.
+    // Neither is allowed: the file keeps the run's owner and group.
   }
   // Should this fail, the file keeps the owner-only bits it was made with.
-  fchmod(descriptor, static_cast<mode_t>(like.mode));
+  mode_t mode = static_cast<mode_t>(like.mode);
+  fchmod(descriptor, mode);
+  // The group bits of a file with an access control list are its mask:
+  // without the list they would open the file to its whole group.
+  if (from != nullptr && !CopyAttributes(descriptor, from))
+    fchmod(descriptor, mode & 07700);
 }
 
 bool ReplaceByRename(const char* from, const char* to) {

@@ -1,6 +1,6 @@
-// platform_win.cpp - the platform layer on Windows: the process's own
-// command line, message boxes, file identity by volume and file index, and
-// files synced and moved into place with the system's own calls.
+// platform_win.cpp - the platform layer on Windows: message boxes, file
+// identity by volume and file index, and files synced and moved into place
+// with the system's own calls.
 #include "platform.h"
 
 #include <fcntl.h>
@@ -10,16 +10,10 @@
 #include <string.h>
 #include <windows.h>
 
-char* GetLaunchText(int argc, char** argv) {
-  (void)argc;
-  (void)argv;
-  return GetCommandLineA();
-}
-
-void ShowMessage(const char* caption, const char* text, MessageStyle style) {
+bool ShowMessage(const char* caption, const char* text, MessageStyle style) {
   // The style is the icon alone: the box has an OK button and no owner.
   UINT icon = style == kInformationMessage ? MB_ICONINFORMATION : MB_ICONERROR;
-  MessageBoxA(nullptr, text, caption, icon);
+  return MessageBoxA(nullptr, text, caption, icon) != 0;
 }
 
 // Volume and index of an existing file (or folder); false when it cannot
@@ -59,8 +53,8 @@ static HANDLE HandleOf(FILE* file) {
   return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
 }
 
-bool GetFileStamp(FILE* file, FileStamp& stamp) {
-  HANDLE handle = HandleOf(file);
+// The stamp of an open handle; false for anything but a regular file.
+static bool StampOf(HANDLE handle, FileStamp& stamp) {
   BY_HANDLE_FILE_INFORMATION id;
   if (handle == INVALID_HANDLE_VALUE || GetFileType(handle) != FILE_TYPE_DISK ||
       !GetFileInformationByHandle(handle, &id) ||
@@ -81,10 +75,32 @@ bool GetFileStamp(FILE* file, FileStamp& stamp) {
   return true;
 }
 
+bool GetFileStamp(FILE* file, FileStamp& stamp) {
+  return StampOf(HandleOf(file), stamp);
+}
+
+bool GetPathStamp(const char* path, FileStamp& stamp) {
+  HANDLE file = CreateFileA(
+      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  bool known = StampOf(file, stamp);
+  CloseHandle(file);
+  return known;
+}
+
+char* ResolvePath(const char* path) {
+  // Links to files are rare here; a move onto the name replaces the name.
+  return _strdup(path);
+}
+
 bool HoldRunLock(const char* path) {
   // The runtime's streams share their files for reading and writing, so a
-  // lock here would shut out the run's own later opens; the check of the
-  // file's state before its rewrite stands in for it.
+  // lock here would shut out the run's own later opens. None is needed for
+  // the file's sake: it is replaced whole, so a second run reads either it
+  // as it was or its repair, and the check of its state before the rename
+  // keeps a change made meanwhile.
   (void)path;
   return true;
 }
@@ -93,17 +109,14 @@ bool SyncFile(FILE* file) {
   return fflush(file) == 0 && FlushFileBuffers(HandleOf(file)) != 0;
 }
 
-bool EmptyFile(FILE* file) {
-  if (fflush(file) != 0 || _chsize(_fileno(file), 0) != 0)
-    return false;
-  rewind(file);
-  return true;
-}
+// Names of the files made beside a file: the tag in hexadecimal, then the
+// process number and a counter that make it new.
+static const char kBesidePrefix[] = "zelvar-";
+static const char kBesidePattern[] = "zelvar-%016llx-%08lx-%04u.tmp";
 
-FILE* CreateFileBeside(const char* path, char** made) {
-  static const char kPattern[] = "zelvar-%08lx-%04u.tmp";
+FILE* CreateFileBeside(const char* path, unsigned long long tag, char** made) {
   size_t folder = FolderLength(path);
-  size_t size = folder + sizeof kPattern + 16;
+  size_t size = folder + sizeof kBesidePattern + 32;
   char* name = static_cast<char*>(malloc(size));
   if (name == nullptr)
     return nullptr;
@@ -111,8 +124,8 @@ FILE* CreateFileBeside(const char* path, char** made) {
   // CREATE_NEW fails on any name that exists, a link included; the
   // process number and a counter find a free one.
   for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-    snprintf(name + folder, size - folder, kPattern, GetCurrentProcessId(),
-             attempt);
+    snprintf(name + folder, size - folder, kBesidePattern, tag,
+             static_cast<unsigned long>(GetCurrentProcessId()), attempt);
     HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
@@ -122,7 +135,7 @@ FILE* CreateFileBeside(const char* path, char** made) {
     }
     int descriptor =
         _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-    FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "wb");
+    FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b");
     if (file == nullptr) {
       if (descriptor >= 0)
         _close(descriptor);
@@ -138,9 +151,37 @@ FILE* CreateFileBeside(const char* path, char** made) {
   return nullptr;
 }
 
-void CopyFileAccess(FILE* file, const FileStamp& like) {
+void RemoveLeftovers(const char* path, unsigned long long tag) {
+  // The files of this tag, whatever process made them. A file another run
+  // still has open cannot be deleted (it was made unshared), so only the
+  // leftovers of ended runs go.
+  size_t folder = FolderLength(path);
+  size_t size = folder + sizeof kBesidePattern + 32;
+  char* name = static_cast<char*>(malloc(size));
+  if (name == nullptr)
+    return;
+  memcpy(name, path, folder);
+  snprintf(name + folder, size - folder, "%s%016llx-*.tmp", kBesidePrefix,
+           tag);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(name, &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+          strlen(found.cFileName) < size - folder) {
+        memcpy(name + folder, found.cFileName, strlen(found.cFileName) + 1);
+        DeleteFileA(name);
+      }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  free(name);
+}
+
+void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
   // A new file takes its folder's access rules, as the file beside it did.
   (void)file;
+  (void)from;
   (void)like;
 }
 

@@ -6,6 +6,7 @@
 #include "platform.h"
 #include "subtitle/scan.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -37,13 +38,6 @@ bool ConvertParam(char* text) {
   return true;
 }
 
-// Two stamps of one file in one state: the same file, size and time of
-// last write.
-static bool IsSameState(const FileStamp& a, const FileStamp& b) {
-  return a.device == b.device && a.index == b.index && a.size == b.size &&
-         a.modified == b.modified;
-}
-
 // Reads size bytes from the newly opened file into a new block of exactly
 // that size (one byte for an empty file, so that the block exists).
 static char* ReadBlock(FILE* file, unsigned long long size) {
@@ -64,11 +58,14 @@ static char* ReadBlock(FILE* file, unsigned long long size) {
 }
 
 char* Readfile(char* path, unsigned long& length, FileStamp* stamp) {
-  if (*path == '\0')
+  if (*path == '\0') {
+    errno = ENOENT;
     return nullptr;
+  }
   FILE* in = fopen(path, "r+b");
   if (in == nullptr)
     return nullptr;
+  errno = 0;
   // The stamps before and after the read agree only when nothing wrote to
   // the file meanwhile, so the bytes read are one state of it.
   FileStamp before, after;
@@ -80,9 +77,12 @@ char* Readfile(char* path, unsigned long& length, FileStamp* stamp) {
     free(data);
     data = nullptr;
   }
+  int error = errno;
   fclose(in);
-  if (data == nullptr)
+  if (data == nullptr) {
+    errno = error;
     return nullptr;
+  }
   length = static_cast<unsigned long>(before.size);
   if (stamp != nullptr)
     *stamp = before;
@@ -98,56 +98,72 @@ bool MakeBackupPath(char* source, char* destination) {
   return true;
 }
 
+char* ReadStream(FILE* in, unsigned long& length) {
+  unsigned long size = 0, room = 1UL << 16;
+  char* data = static_cast<char*>(malloc(room));
+  while (data != nullptr) {
+    size += static_cast<unsigned long>(fread(data + size, 1, room - size, in));
+    if (size < room)
+      break;
+    char* grown = room <= LONG_MAX / 2
+                      ? static_cast<char*>(realloc(data, room * 2))
+                      : nullptr;
+    if (grown == nullptr) {
+      free(data);
+      errno = ENOMEM;
+      return nullptr;
+    }
+    data = grown;
+    room *= 2;
+  }
+  if (data != nullptr && ferror(in) != 0) {
+    free(data);
+    data = nullptr;
+  }
+  if (data != nullptr)
+    length = size;
+  return data;
+}
+
 bool CreateBackup(char* path, void* data, unsigned long& length,
-                  const FileStamp* like) {
+                  const FileStamp* like, const char* from) {
   if (*path == '\0' || length == 0)
     return false;
   char* made = nullptr;
-  FILE* out = CreateFileBeside(path, &made);
+  FILE* out = CreateFileBeside(path, like != nullptr ? like->index : 0, &made);
   if (out == nullptr)
     return false;
   if (like != nullptr)
-    CopyFileAccess(out, *like);
+    CopyFileAccess(out, from, *like);
   bool written = fwrite(data, 1, length, out) == length && SyncFile(out);
-  if (fclose(out) != 0)
+  int error = errno;
+  if (fclose(out) != 0 && written) {
     written = false;
-  if (!written || !ReplaceByRename(made, path)) {
+    error = errno;
+  }
+  if (written && !ReplaceByRename(made, path)) {
+    written = false;
+    error = errno;
+  }
+  if (!written)
     remove(made); // gone already when only the folder's sync failed
-    written = false;
-  }
   free(made);
+  errno = error;
   return written;
-}
-
-FILE* OpenToRewrite(char* path, const FileStamp& read) {
-  FILE* file = fopen(path, "r+b");
-  if (file == nullptr)
-    return nullptr;
-  // Unbuffered: every write goes out when made (the rebuild gathers its
-  // own blocks), so a failed one leaves nothing pending that a later flush
-  // could write over the restored content.
-  FileStamp now;
-  if (setvbuf(file, nullptr, _IONBF, 0) != 0 || !GetFileStamp(file, now) ||
-      !IsSameState(now, read) || !EmptyFile(file)) {
-    fclose(file);
-    return nullptr;
-  }
-  return file;
-}
-
-bool WriteWhole(FILE* file, const void* data, unsigned long length) {
-  if (fseek(file, 0, SEEK_SET) != 0)
-    return false;
-  return fwrite(data, 1, length, file) == length && SyncFile(file);
 }
 
 // Bytes a pass over a file holds at a time.
 static const unsigned long kPassBlock = 1UL << 20;
 
-FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
-                            char to) {
+// Reads the open file from its start a block at a time and hands each
+// block, with its offset, to use; stops at the first block use refuses.
+// kPassReadFailed when the file holds fewer than minimum bytes or cannot be
+// read whole; kPassWriteFailed when use refuses a block.
+template <typename Use>
+static FilePass PassOver(FILE* file, unsigned long minimum, Use use) {
   FileStamp stamp;
-  if (!GetFileStamp(file, stamp) || stamp.size < minimum ||
+  if (fflush(file) != 0 || !GetFileStamp(file, stamp) ||
+      stamp.size < minimum ||
       stamp.size > static_cast<unsigned long long>(LONG_MAX))
     return kPassReadFailed;
   char* block = static_cast<char*>(malloc(kPassBlock));
@@ -162,20 +178,43 @@ FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
       pass = kPassReadFailed;
       break;
     }
-    ReplaceBytes(block, count, from, to);
-    if (fseek(file, at, SEEK_SET) != 0 ||
-        fwrite(block, 1, count, file) != count) {
+    if (!use(block, static_cast<unsigned long>(at), count)) {
       pass = kPassWriteFailed;
       break;
     }
   }
+  int error = errno;
   free(block);
-  if (pass == kPassDone && !SyncFile(file))
+  errno = error;
+  return pass;
+}
+
+FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
+                            char to, FILE* into) {
+  FilePass pass = PassOver(
+      file, minimum, [&](char* block, unsigned long at, size_t count) {
+        ReplaceBytes(block, count, from, to);
+        if (into != nullptr)
+          return fwrite(block, 1, count, into) == count;
+        return fseek(file, static_cast<long>(at), SEEK_SET) == 0 &&
+               fwrite(block, 1, count, file) == count;
+      });
+  FILE* written = into != nullptr ? into : file;
+  if (pass == kPassDone && into != nullptr && fflush(into) != 0)
+    pass = kPassWriteFailed;
+  if (pass == kPassDone && into == nullptr && !SyncFile(written))
     pass = kPassWriteFailed;
   return pass;
 }
 
-bool RestoreFile(FILE* file, const void* data, unsigned long length) {
-  clearerr(file);
-  return EmptyFile(file) && WriteWhole(file, data, length);
+bool FileHoldsUnmasked(FILE* file, char from, char to, const char* data,
+                       unsigned long length) {
+  FileStamp stamp;
+  if (fflush(file) != 0 || !GetFileStamp(file, stamp) || stamp.size != length)
+    return false;
+  return PassOver(file, 0,
+                  [&](char* block, unsigned long at, size_t count) {
+                    ReplaceBytes(block, count, from, to);
+                    return memcmp(block, data + at, count) == 0;
+                  }) == kPassDone;
 }

@@ -1,6 +1,5 @@
 // repair.h - the operations of the repair run: the launch argument, the
-// whole-file reads, the backup copy, and the rewrite of the target through
-// one handle that can put the file back.
+// whole-file reads, the backup copy, and the passes over the rebuilt file.
 #pragma once
 
 #include "platform.h"
@@ -19,7 +18,8 @@ bool ConvertParam(char* text);
 // into one heap block and stores its size into length and, when stamp is
 // given, its state as read. Null, leaving length as it was, when the path is
 // empty, the file cannot be opened so, is no regular file, cannot be read
-// whole, or changes while it is read.
+// whole, or changes while it is read; errno then tells why, and is 0 for a
+// file that is no regular file or changed while it was read.
 char* Readfile(char* path, unsigned long& length, FileStamp* stamp = nullptr);
 
 // Writes source with its last three characters replaced by "old" into
@@ -28,37 +28,36 @@ char* Readfile(char* path, unsigned long& length, FileStamp* stamp = nullptr);
 // characters: the backup would land outside its folder.
 bool MakeBackupPath(char* source, char* destination);
 
+// Reads the whole of the stream in into one heap block and stores its size
+// into length. Null, leaving length as it was, when it cannot be read.
+char* ReadStream(FILE* in, unsigned long& length);
+
 // Makes the file at path hold exactly the length bytes of data, durably:
 // they go to a new file beside it, which is synced and then renamed onto
 // path, so that whatever stood there (an older backup, a link, a pipe) is
 // replaced, never written through, and stays whole until the new bytes are
-// on disk. The new file takes the permission bits, owner and group of like
-// when given. False when the path is empty, length is 0, or any step fails;
-// then no new file is left behind.
+// on disk. When like is given, the new file is named for that file (so a
+// later run on it can remove a killed run's leftovers) and takes what the
+// file at from carries: its permission bits, owner and group, access list
+// and attributes. False, with errno telling why, when the path is empty,
+// length is 0, or any step fails; then no new file is left behind.
 bool CreateBackup(char* path, void* data, unsigned long& length,
-                  const FileStamp* like = nullptr);
-
-// Opens the file at path for its rewrite, unbuffered, and empties it, but
-// only when it is still the file read, with the size and time of last write
-// it had then (checked through this very handle). Null, the file untouched,
-// when it cannot be opened or has changed.
-FILE* OpenToRewrite(char* path, const FileStamp& read);
+                  const FileStamp* like = nullptr, const char* from = nullptr);
 
 // What a pass over an open file came to.
 enum FilePass { kPassDone, kPassReadFailed, kPassWriteFailed };
 
-// Reads the open file from its start a block at a time, overwrites every
-// byte equal to from with to, writes each block back over itself, and then
-// syncs the file: a pass over the whole file that holds one block in
-// memory. kPassReadFailed when the file holds fewer than minimum bytes or
-// cannot be read whole; kPassWriteFailed when a write or the sync fails.
+// Reads the open file from its start a block at a time and overwrites every
+// byte equal to from with to: a pass over the whole file that holds one
+// block in memory. Without into, each block is written back over itself and
+// the file is then synced; with into, the blocks are written there in turn
+// instead, and into is flushed. kPassReadFailed when the file holds fewer
+// than minimum bytes or cannot be read whole; kPassWriteFailed when a
+// write, the flush or the sync fails.
 FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
-                            char to);
+                            char to, FILE* into = nullptr);
 
-// Writes the length bytes of data from the start of the open file and
-// syncs them. True only when every byte is written and durable.
-bool WriteWhole(FILE* file, const void* data, unsigned long length);
-
-// Puts data back as the whole content of the open file and syncs it, after
-// a write to it failed. True when that succeeded.
-bool RestoreFile(FILE* file, const void* data, unsigned long length);
+// True when the open file, with every byte equal to from read as to, holds
+// exactly the length bytes of data. The file is not changed.
+bool FileHoldsUnmasked(FILE* file, char from, char to, const char* data,
+                       unsigned long length);

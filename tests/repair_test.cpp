@@ -246,57 +246,6 @@ TEST(CreateBackup, TakesThePermissionBitsAndOwnerOfTheFileRead) {
   }
 }
 
-// The rewrite empties the file only when it is the one read, in the state
-// it was read in; otherwise another program's change would be lost.
-TEST(OpenToRewrite, EmptiesOnlyTheFileAsItWasRead) {
-  struct Case {
-    const char* name;
-    void (*change)(const std::string& path);
-    bool opened;
-  } cases[] = {
-      {"unchanged", [](const std::string&) {}, true},
-      {"grown", [](const std::string& path) { AppendBytes(path, "\nmore"); },
-       false},
-      {"same size, written later",
-       [](const std::string& path) {
-         WriteBytes(path, "2\r\n00:00:01,000 --> 00:00:02,000\r\nB");
-         struct timespec times[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
-         utimensat(AT_FDCWD, path.c_str(), times, 0);
-       },
-       false},
-      {"replaced by another file",
-       [](const std::string& path) {
-         std::string other = path + ".new";
-         WriteBytes(other, "1\r\n00:00:01,000 --> 00:00:02,000\r\nA");
-         rename(other.c_str(), path.c_str());
-       },
-       false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string path = ScratchDir() + "/movie.srt";
-    WriteBytes(path, "1\r\n00:00:01,000 --> 00:00:02,000\r\nA");
-    unsigned long length = 0;
-    FileStamp read;
-    char* data = Readfile(&path[0], length, &read);
-    ASSERT_NE(data, nullptr);
-    free(data);
-    c.change(path);
-    std::string before = ReadBytes(path);
-    FILE* file = OpenToRewrite(&path[0], read);
-    EXPECT_EQ(file != nullptr, c.opened);
-    if (file != nullptr) {
-      EXPECT_EQ(ReadBytes(path), "") << "emptied";
-      EXPECT_TRUE(WriteWhole(file, "new bytes", 9));
-      EXPECT_TRUE(RestoreFile(file, "put back", 8));
-      fclose(file);
-      EXPECT_EQ(ReadBytes(path), "put back");
-    } else {
-      EXPECT_EQ(ReadBytes(path), before) << "untouched";
-    }
-  }
-}
-
 // The unmask pass holds one block of the file at a time: placeholders on
 // both sides of every block edge come back, and nothing else changes.
 TEST(ReplaceBytesInFile, RestoresEveryPlaceholderBlockByBlock) {

@@ -1,0 +1,158 @@
+// main_posix.cpp - zelvar as a command-line tool: options, then one run
+// for each FILE in the order given, one line on standard error for each
+// file that failed, and an exit code for them all.
+#include "platform.h"
+#include "repair.h"
+#include "run.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <getopt.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static const char kProgram[] = "zelvar";
+
+enum ExitCode { kAllDone = 0, kSomeFailed = 1, kUsageError = 2 };
+
+static const char kUsage[] =
+    "Usage: zelvar [OPTION]... FILE...\n"
+    "Repairs each subtitle file FILE (.srt) in place: its entries are\n"
+    "numbered 1, 2, 3 ... in the order of their timing lines, blank lines\n"
+    "and old numbers go, and every byte of every text is kept.\n"
+    "\n"
+    "Before a file is replaced, its exact bytes are saved beside it under\n"
+    "its name with the last three characters replaced by \"old\" (movie.srt\n"
+    "gives movie.old). The file is replaced at once by its repair; a file\n"
+    "that fails is left as it was. With FILE -, standard input is repaired\n"
+    "onto standard output, and nothing else is written.\n"
+    "\n"
+    "  -c, --check    write nothing; list each FILE a repair would change\n"
+    "  -v, --verbose  after each repair, print: FILE: N entries, backup NAME\n"
+    "  -h, --help     show this help and exit\n"
+    "      --version  show the version and exit\n"
+    "  --             end the options, as in: zelvar -- -name.srt\n"
+    "\n"
+    "Exit status: 0 when every FILE was repaired (with --check: when none\n"
+    "would change), 1 when any failed (with --check: or would change), 2\n"
+    "for a usage error. Each failure is one line on standard error:\n"
+    "zelvar: FILE: message (reason).\n";
+
+static const char kTryHelp[] = "Try 'zelvar --help'.\n";
+
+// Descriptors 0, 1 and 2 open on the null device when they came closed,
+// so that no file of a run takes their numbers and gets messages written
+// into it. A message to a pipe nobody reads, or a write past a file-size
+// limit, then fails like any other write instead of ending the process.
+static void PrepareProcess() {
+  for (int descriptor = 0; descriptor <= 2; ++descriptor) {
+    if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
+      continue;
+    int opened = open("/dev/null", O_RDWR);
+    if (opened >= 0 && opened != descriptor) {
+      dup2(opened, descriptor);
+      close(opened);
+    }
+  }
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGXFSZ, SIG_IGN);
+}
+
+static int UsageError(const char* what, const char* option) {
+  if (option != nullptr)
+    fprintf(stderr, "%s: %s '%s'\n%s", kProgram, what, option, kTryHelp);
+  else
+    fprintf(stderr, "%s: %s\n%s", kProgram, what, kTryHelp);
+  return kUsageError;
+}
+
+// Prints text on standard output; exit code 0, or 1 when it could not.
+static int Answer(const char* text) {
+  fputs(text, stdout);
+  return fflush(stdout) == 0 && ferror(stdout) == 0 ? kAllDone : kSomeFailed;
+}
+
+// The one line of a failed file: FILE: TEXT, then why in brackets where
+// that is known.
+static bool ReportFailure(const char* file, const RunOutcome& outcome) {
+  char why[160] = "";
+  if (outcome.message == kHoldsPlaceholder)
+    snprintf(why, sizeof why,
+             " (the byte 0xD0 first stands on line %lu; UTF-8 Cyrillic text "
+             "and several 8-bit code pages hold it)",
+             outcome.line);
+  else if (outcome.reason != nullptr)
+    snprintf(why, sizeof why, " (%s)", outcome.reason);
+  else if (outcome.error != 0)
+    snprintf(why, sizeof why, " (%s)", strerror(outcome.error));
+  const char* text = MessageText(outcome.message);
+  size_t size = strlen(file) + strlen(text) + strlen(why) + 3;
+  char* line = static_cast<char*>(malloc(size));
+  if (line == nullptr)
+    return ShowMessage(kProgram, text, kErrorMessage);
+  snprintf(line, size, "%s: %s%s", file, text, why);
+  bool shown = ShowMessage(kProgram, line, kErrorMessage);
+  free(line);
+  return shown;
+}
+
+// After a repair, with --verbose: FILE: N entries, backup NAME.
+static void ReportRepair(const char* file, const RunOutcome& outcome) {
+  char* backup = static_cast<char*>(malloc(strlen(file) + 1));
+  if (backup != nullptr && MakeBackupPath(const_cast<char*>(file), backup))
+    printf("%s: %lu entries, backup %s\n", file, outcome.entries, backup);
+  free(backup);
+}
+
+int main(int argc, char** argv) {
+  PrepareProcess();
+  static const struct option kOptions[] = {
+      {"check", no_argument, nullptr, 'c'},
+      {"verbose", no_argument, nullptr, 'v'},
+      {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, 'V'},
+      {nullptr, 0, nullptr, 0},
+  };
+  bool check = false, verbose = false;
+  opterr = 0; // unknown options are reported below, in the tool's words
+  for (int option; (option = getopt_long(argc, argv, "cvh", kOptions,
+                                         nullptr)) != -1;) {
+    if (option == 'c')
+      check = true;
+    else if (option == 'v')
+      verbose = true;
+    else if (option == 'h')
+      return Answer(kUsage);
+    else if (option == 'V')
+      return Answer("zelvar " ZELVAR_VERSION "\n");
+    else {
+      char shortOption[3] = {'-', static_cast<char>(optopt), '\0'};
+      return UsageError("unknown option",
+                        optopt != 0 ? shortOption : argv[optind - 1]);
+    }
+  }
+  if (optind == argc)
+    return UsageError("no file given", nullptr);
+
+  int code = kAllDone;
+  for (int at = optind; at < argc; ++at) {
+    const char* file = argv[at];
+    bool input = strcmp(file, "-") == 0;
+    RunOutcome outcome;
+    if (!RunRepair(input ? nullptr : file, check ? kCheckFile : kRepairFile,
+                   outcome)) {
+      ReportFailure(file, outcome);
+      code = kSomeFailed;
+    } else if (check && outcome.changed) {
+      printf("%s\n", file);
+      code = kSomeFailed;
+    } else if (verbose && !check && !input)
+      ReportRepair(file, outcome);
+  }
+  if (fflush(stdout) != 0 || ferror(stdout) != 0)
+    code = kSomeFailed;
+  return code;
+}

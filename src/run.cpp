@@ -1,0 +1,223 @@
+// run.cpp - one repair run: reads the file, refuses what cannot be repaired
+// safely, rebuilds it into a new file beside it, backs it up, and replaces
+// it with its repair by one rename. The messages live here and nowhere else.
+#include "run.h"
+
+#include "repair.h"
+#include "subtitle/mask.h"
+#include "subtitle/rebuild.h"
+#include "subtitle/scan.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+const char kCaption[] = "Zelvar";
+
+static const struct {
+  const char* text;
+  MessageStyle style;
+} kMessages[] = {
+    {"Drag & drop the .srt file onto Zelvar to repair it!",
+     kInformationMessage},
+    {"Error: Couldnt open the .srt file.", kErrorMessage},
+    {"Error: The .srt file contains replacement characters.", kErrorMessage},
+    {"Error: Couldnt create a backup file.", kErrorMessage},
+    {"Error: Replacement process failed.", kErrorMessage},
+    {"Error: Couldnt replace the original .srt file.", kErrorMessage},
+    {"Error: Couldnt rebuild the .srt file.", kErrorMessage},
+    {"Error: Couldnt open the .srt file for re-replacement.", kErrorMessage},
+};
+
+const char* MessageText(Message message) {
+  return kMessages[message].text;
+}
+
+MessageStyle MessageStyleOf(Message message) {
+  return kMessages[message].style;
+}
+
+// Stands for a stray '>' from masking until the unmask pass restores it.
+static const char kPlaceholder = '\xD0';
+
+// What a run holds until it ends, whichever way it ends.
+struct Held {
+  char* backup; // the backup's path
+  char* real;   // the file's path with links followed
+  char* data;   // the file as read
+  FILE* out;    // the rebuilt file
+  char* made;   // its name beside the file, while it has one of its own
+};
+
+// Ends the run: closes and releases what it holds, removes a new file that
+// has not taken the file's place, and records how it went.
+static bool End(Held& held, RunOutcome& outcome, bool failed, Message message,
+                int error, const char* reason) {
+  if (held.out != nullptr)
+    fclose(held.out);
+  if (held.made != nullptr)
+    remove(held.made);
+  free(held.made);
+  free(held.data);
+  free(held.real);
+  free(held.backup);
+  outcome.failed = failed;
+  outcome.message = message;
+  outcome.error = error;
+  outcome.reason = reason;
+  return !failed;
+}
+
+static bool Fail(Held& held, RunOutcome& outcome, Message message,
+                 int error = 0, const char* reason = nullptr) {
+  return End(held, outcome, true, message, error, reason);
+}
+
+// Line (from 1) of the byte at at.
+static unsigned long LineOf(const char* data, const char* at) {
+  unsigned long line = 1;
+  for (const char* byte = data; byte < at; ++byte)
+    line += *byte == '\n';
+  return line;
+}
+
+// Reads the file, or standard input, and refuses what cannot be repaired:
+// too short, or holding the placeholder byte. Null after a refusal.
+static char* ReadChecked(const char* path, bool locked, Held& held,
+                         RunOutcome& outcome, unsigned long& length,
+                         FileStamp& read) {
+  if (path == nullptr)
+    held.data = ReadStream(stdin, length);
+  else if (locked && !HoldRunLock(path)) {
+    Fail(held, outcome, kOpenFailed, 0, "another run is repairing it");
+    return nullptr;
+  } else
+    held.data = Readfile(const_cast<char*>(path), length, &read);
+  if (held.data == nullptr) {
+    int error = errno;
+    Fail(held, outcome, kOpenFailed, error,
+         error == 0 ? "not a regular file, or changed while it was read"
+                    : nullptr);
+    return nullptr;
+  }
+  if (length < kTimingLength) {
+    Fail(held, outcome, kOpenFailed, 0, "28 bytes or shorter");
+    return nullptr;
+  }
+  char* placeholder = FindNextByte(held.data, length, kPlaceholder, false);
+  if (placeholder != held.data || *held.data == kPlaceholder) {
+    outcome.line = LineOf(held.data, placeholder);
+    Fail(held, outcome, kHoldsPlaceholder);
+    return nullptr;
+  }
+  return held.data;
+}
+
+// The backup's name: refused when there is none, or when it reaches the
+// file itself, since the file would then have no copy once replaced.
+static bool NameBackup(const char* path, Held& held, RunOutcome& outcome) {
+  held.backup = static_cast<char*>(malloc(strlen(path) + 1));
+  if (held.backup == nullptr)
+    return Fail(held, outcome, kBackupFailed, ENOMEM);
+  if (!MakeBackupPath(const_cast<char*>(path), held.backup))
+    return Fail(held, outcome, kBackupFailed, 0,
+                "the file's name has fewer than three characters");
+  if (IsSameFile(path, held.backup))
+    return Fail(held, outcome, kBackupFailed, 0,
+                "the backup's name is the file itself");
+  return true;
+}
+
+// Replaces the file with the rebuilt one, in this order: the backup is
+// made and on disk; the rebuilt file is unmasked and synced; it is renamed
+// over the file, if the file is still as it was read and the name still
+// holds the file written; the folder is synced.
+static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
+                        const FileStamp& read) {
+  if (!CreateBackup(held.backup, held.data, length, &read, held.real))
+    return Fail(held, outcome, kBackupFailed, errno);
+  FilePass pass =
+      ReplaceBytesInFile(held.out, kTimingLength, kPlaceholder, '>');
+  if (pass == kPassReadFailed)
+    return Fail(held, outcome, kReadBackFailed, errno);
+  if (pass == kPassWriteFailed)
+    return Fail(held, outcome, kReplaceFailed, errno);
+  FileStamp now, named, written;
+  if (!GetPathStamp(held.real, now) || !IsSameState(now, read) ||
+      !GetPathStamp(held.made, named) || !GetFileStamp(held.out, written) ||
+      named.device != written.device || named.index != written.index)
+    return Fail(held, outcome, kReplaceFailed, 0,
+                "the file changed while it was repaired");
+  int closed = fclose(held.out);
+  held.out = nullptr;
+  if (closed != 0)
+    return Fail(held, outcome, kReplaceFailed, errno);
+  if (!ReplaceByRename(held.made, held.real))
+    return Fail(held, outcome, kReplaceFailed, errno);
+  free(held.made);
+  held.made = nullptr;
+  return true;
+}
+
+bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
+  outcome = RunOutcome();
+  Held held = Held();
+  bool inPlace = path != nullptr && mode == kRepairFile;
+  unsigned long length = 0;
+  FileStamp read = FileStamp();
+  if (ReadChecked(path, inPlace, held, outcome, length, read) == nullptr)
+    return false;
+  if (inPlace && !NameBackup(path, held, outcome))
+    return false;
+
+  // Rebuild pass, into a new file: beside the file when it is to replace
+  // it, and there the leftovers of killed runs on this file go first.
+  unsigned long arrows = 0;
+  if (!ConvertChar(held.data, length, kPlaceholder, arrows))
+    return Fail(held, outcome, kMaskFailed);
+  if (arrows == 0)
+    return Fail(held, outcome, kRebuildFailed, 0, "no timing line found");
+  outcome.entries = arrows;
+  if (inPlace) {
+    held.real = ResolvePath(path);
+    if (held.real == nullptr)
+      return Fail(held, outcome, kReplaceFailed, ENOMEM);
+    RemoveLeftovers(held.real, read.index);
+    held.out = CreateFileBeside(held.real, read.index, &held.made);
+    if (held.out != nullptr)
+      CopyFileAccess(held.out, held.real, read);
+  } else
+    held.out = tmpfile();
+  if (held.out == nullptr)
+    return Fail(held, outcome, kReplaceFailed, errno);
+  if (!RebuildSRT(held.data, length, 1, arrows, held.out))
+    return Fail(held, outcome, kRebuildFailed);
+  if (fflush(held.out) != 0 || ferror(held.out) != 0)
+    return Fail(held, outcome, kReplaceFailed, errno);
+  // A rebuild that wrote no whole entry is refused before anything else is
+  // written, like a file without timing lines.
+  long rebuilt = ftell(held.out);
+  if (rebuilt < static_cast<long>(kTimingLength))
+    return Fail(held, outcome, kReadBackFailed, 0,
+                "no timing line is complete");
+  // The file held no placeholder, so turning every one back gives the
+  // bytes as read again.
+  ReplaceBytes(held.data, length, kPlaceholder, '>');
+
+  if (mode == kCheckFile) {
+    outcome.changed =
+        !FileHoldsUnmasked(held.out, kPlaceholder, '>', held.data, length);
+    if (ferror(held.out) != 0)
+      return Fail(held, outcome, kReadBackFailed, errno);
+  } else if (path == nullptr) {
+    FilePass pass =
+        ReplaceBytesInFile(held.out, kTimingLength, kPlaceholder, '>', stdout);
+    if (pass == kPassReadFailed)
+      return Fail(held, outcome, kReadBackFailed, errno);
+    if (pass == kPassWriteFailed)
+      return Fail(held, outcome, kReplaceFailed, errno);
+  } else if (!ReplaceFile(held, outcome, length, read))
+    return false;
+  return End(held, outcome, false, kHint, 0, nullptr);
+}

@@ -1,0 +1,52 @@
+// run.h - one repair run on one file, as both entries make it: its steps,
+// its messages, and what it came to.
+#pragma once
+
+#include "platform.h"
+
+// The run's messages, in the order of the steps that give them.
+enum Message {
+  kHint,
+  kOpenFailed,
+  kHoldsPlaceholder,
+  kBackupFailed,
+  kMaskFailed,
+  kReplaceFailed,
+  kRebuildFailed,
+  kReadBackFailed,
+};
+
+// The caption over every message.
+extern const char kCaption[];
+
+// The text of a message and its style.
+const char* MessageText(Message message);
+MessageStyle MessageStyleOf(Message message);
+
+// What a run asks of the file: its repair in place, or only whether a
+// repair would change it.
+enum RunMode { kRepairFile, kCheckFile };
+
+// What a run came to. When it failed: its message, and what is known of
+// why (the system's error number, or a text of the run's own, or the line
+// of the first placeholder byte). When it ended well: the entries it
+// numbered and, when checking, whether a repair would change the file.
+struct RunOutcome {
+  bool failed;
+  Message message;
+  int error;          // errno of the failed call; 0 when there was none
+  const char* reason; // the run's own account; null when there is none
+  unsigned long line; // line of the first placeholder byte; 0 when none
+  unsigned long entries;
+  bool changed;
+};
+
+// Runs one repair of the file at path, or of standard input into standard
+// output when path is null (then nothing else is read or written, and
+// nothing reaches standard output unless the run ends well). In place, the
+// file is replaced at once by its complete, synced repair, after its
+// backup is on disk; a run that fails or refuses leaves it, an older
+// backup and its folder as they were (but for a complete new backup, when
+// only the last steps failed). Checking reads the file and writes nothing.
+// False when the run failed; outcome says how it went either way.
+bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome);
