@@ -27,11 +27,13 @@ static const char kUsage[] =
     "Before a file is replaced, its exact bytes are saved beside it under\n"
     "its name with the last three characters replaced by \"old\" (movie.srt\n"
     "gives movie.old). The file is replaced at once by its repair; a file\n"
-    "that fails is left as it was. With FILE -, standard input is repaired\n"
-    "onto standard output, and nothing else is written.\n"
+    "in order already, or one that fails, is left as it was, and so is its\n"
+    "backup. With FILE -, standard input is repaired onto standard output,\n"
+    "and nothing else is written.\n"
     "\n"
     "  -c, --check    write nothing; list each FILE a repair would change\n"
     "  -v, --verbose  after each repair, print: FILE: N entries, backup NAME\n"
+    "                 (or: unchanged, for a file in order already)\n"
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n"
     "  --             end the options, as in: zelvar -- -name.srt\n"
@@ -99,10 +101,13 @@ static bool ReportFailure(const char* file, const RunOutcome& outcome) {
   return shown;
 }
 
-// After a repair, with --verbose: FILE: N entries, backup NAME.
+// After a repair, with --verbose: FILE: N entries, backup NAME; or, for a
+// file that was in order already, FILE: N entries, unchanged.
 static void ReportRepair(const char* file, const RunOutcome& outcome) {
   char* backup = static_cast<char*>(malloc(strlen(file) + 1));
-  if (backup != nullptr && MakeBackupPath(const_cast<char*>(file), backup))
+  if (!outcome.changed)
+    printf("%s: %lu entries, unchanged\n", file, outcome.entries);
+  else if (backup != nullptr && MakeBackupPath(const_cast<char*>(file), backup))
     printf("%s: %lu entries, backup %s\n", file, outcome.entries, backup);
   free(backup);
 }

@@ -189,11 +189,23 @@ static FilePass PassOver(FILE* file, unsigned long minimum, Use use) {
   return pass;
 }
 
+// True when the count bytes of block, found at offset at of a file of size
+// bytes, are those of like at the same offset.
+static bool IsLike(const Likeness& like, unsigned long long size,
+                   const char* block, unsigned long at, size_t count) {
+  return size == like.length && memcmp(block, like.data + at, count) == 0;
+}
+
 FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
-                            char to, FILE* into) {
+                            char to, FILE* into, Likeness* like) {
+  FileStamp stamp = FileStamp();
+  if (like != nullptr)
+    like->same = GetFileStamp(file, stamp) && stamp.size == like->length;
   FilePass pass = PassOver(
       file, minimum, [&](char* block, unsigned long at, size_t count) {
         ReplaceBytes(block, count, from, to);
+        if (like != nullptr && like->same)
+          like->same = IsLike(*like, stamp.size, block, at, count);
         if (into != nullptr)
           return fwrite(block, 1, count, into) == count;
         return fseek(file, static_cast<long>(at), SEEK_SET) == 0 &&

@@ -47,15 +47,24 @@ bool CreateBackup(char* path, void* data, unsigned long& length,
 // What a pass over an open file came to.
 enum FilePass { kPassDone, kPassReadFailed, kPassWriteFailed };
 
+// Bytes that a pass compares a file with, and whether it found them.
+struct Likeness {
+  const char* data;
+  unsigned long length;
+  bool same;
+};
+
 // Reads the open file from its start a block at a time and overwrites every
 // byte equal to from with to: a pass over the whole file that holds one
 // block in memory. Without into, each block is written back over itself and
 // the file is then synced; with into, the blocks are written there in turn
-// instead, and into is flushed. kPassReadFailed when the file holds fewer
-// than minimum bytes or cannot be read whole; kPassWriteFailed when a
-// write, the flush or the sync fails.
+// instead, and into is flushed. With like, like->same tells afterwards
+// whether the bytes so changed are exactly those of like. kPassReadFailed
+// when the file holds fewer than minimum bytes or cannot be read whole;
+// kPassWriteFailed when a write, the flush or the sync fails.
 FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
-                            char to, FILE* into = nullptr);
+                            char to, FILE* into = nullptr,
+                            Likeness* like = nullptr);
 
 // True when the open file, with every byte equal to from read as to, holds
 // exactly the length bytes of data. The file is not changed.

@@ -129,20 +129,27 @@ static bool NameBackup(const char* path, Held& held, RunOutcome& outcome) {
   return true;
 }
 
-// Replaces the file with the rebuilt one, in this order: the backup is
-// made and on disk; the rebuilt file is unmasked and synced; it is renamed
-// over the file, if the file is still as it was read and the name still
-// holds the file written; the folder is synced.
+// Replaces the file with the rebuilt one, in this order: the rebuilt file
+// is unmasked and synced; the backup is made and on disk; the rebuilt file
+// is renamed over the file, if the file is still as it was read and the
+// name still holds the file written; the folder is synced. A file that the
+// repair leaves as it was is not replaced, and keeps the backup it has:
+// after a run cut off once it had replaced the file, a second run then
+// keeps the backup of the file as it first was.
 static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
                         const FileStamp& read) {
-  if (!CreateBackup(held.backup, held.data, length, &read, held.real))
-    return Fail(held, outcome, kBackupFailed, errno);
-  FilePass pass =
-      ReplaceBytesInFile(held.out, kTimingLength, kPlaceholder, '>');
+  Likeness like = {held.data, length, false};
+  FilePass pass = ReplaceBytesInFile(held.out, kTimingLength, kPlaceholder,
+                                     '>', nullptr, &like);
   if (pass == kPassReadFailed)
     return Fail(held, outcome, kReadBackFailed, errno);
   if (pass == kPassWriteFailed)
     return Fail(held, outcome, kReplaceFailed, errno);
+  if (like.same)
+    return true;
+  outcome.changed = true;
+  if (!CreateBackup(held.backup, held.data, length, &read, held.real))
+    return Fail(held, outcome, kBackupFailed, errno);
   FileStamp now, named, written;
   if (!GetPathStamp(held.real, now) || !IsSameState(now, read) ||
       !GetPathStamp(held.made, named) || !GetFileStamp(held.out, written) ||

@@ -30,7 +30,7 @@ enum RunMode { kRepairFile, kCheckFile };
 // What a run came to. When it failed: its message, and what is known of
 // why (the system's error number, or a text of the run's own, or the line
 // of the first placeholder byte). When it ended well: the entries it
-// numbered and, when checking, whether a repair would change the file.
+// numbered, and whether the repair changed the file (or, checking, would).
 struct RunOutcome {
   bool failed;
   Message message;
@@ -47,6 +47,8 @@ struct RunOutcome {
 // file is replaced at once by its complete, synced repair, after its
 // backup is on disk; a run that fails or refuses leaves it, an older
 // backup and its folder as they were (but for a complete new backup, when
-// only the last steps failed). Checking reads the file and writes nothing.
+// only the last steps failed). A file that its repair would leave as it is
+// is not written, nor is its backup. Checking reads the file and writes
+// nothing.
 // False when the run failed; outcome says how it went either way.
 bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome);

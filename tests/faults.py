@@ -8,15 +8,17 @@ injection  every call of the run that reads, writes, opens, closes, syncs,
            truncates or renames is made to fail in turn with a fitting
            error, and separately the process is killed at every call. After
            a failure: exit 1 with exactly one message, or exit 0 with the
-           exact repair and backup; the target holds the file as read or the
-           exact repair; no temporary file is left; a plain retry repairs it
-           and leaves the file as read in the backup. After a kill: the file
-           as read is in the target or in the backup.
-order      the backup is synced, renamed into place and its folder synced
-           before the target is emptied, and the target is synced after its
-           last write.
-changed    a file changed by another program while the backup is written
-           is refused, and the change is kept.
+           exact repair and backup; no new file is left. After a failure or
+           a kill: the target holds the file as read or the exact repair,
+           never anything between; an older backup is whole or replaced by
+           the file as read. Then a plain retry repairs it, keeps the file
+           as read in the backup and leaves nothing else in the folder.
+order      the repair's new file is synced before it takes the target's
+           name; the backup is synced, renamed into place and its folder
+           synced before that; the folder is synced after it; the target
+           itself is never truncated or written.
+changed    a file changed by another program while the run works is kept
+           with the change, and the run fails.
 
 Exits 77 (skipped) when strace is missing or cannot trace here, except on CI
 (CI=true), where that is a failure.
@@ -32,13 +34,11 @@ import time
 
 T1 = b"00:00:01,000 --> 00:00:02,500"
 T2 = b"00:00:03,000 --> 00:00:04,000"
-MESSAGES = {
-    b"Zelvar: Error: Couldnt open the .srt file.\n",
-    b"Zelvar: Error: Couldnt create a backup file.\n",
-    b"Zelvar: Error: Couldnt replace the original .srt file.\n",
-    b"Zelvar: Error: Couldnt rebuild the .srt file.\n",
-    b"Zelvar: Error: Couldnt open the .srt file for re-replacement.\n",
-}
+# One line for a failed run: the file, the message, why in brackets.
+MESSAGE = re.compile(rb"zelvar: movie\.srt: Error: Couldnt (open the \.srt file"
+                     rb"|create a backup file|replace the original \.srt file"
+                     rb"|rebuild the \.srt file|open the \.srt file for "
+                     rb"re-replacement)\.( \([^\n]*\))?\n")
 # What each kind of call is made to fail with.
 ERRORS = {
     "openat": ["EACCES"],
@@ -142,31 +142,52 @@ def traced_calls(program, root, content):
                 continue
             name = match.group(1)
             seen[name] = seen.get(name, 0) + 1
-            # The dynamic loader's calls come before the program asks for
-            # its own path; failing those only stops the program loading.
-            if name == "readlink" and "/proc/self/exe" in line:
+            # The dynamic loader's calls come before the program's first
+            # look at its standard descriptors; failing those only stops
+            # the program loading.
+            if name == "fcntl" and "F_GETFD" in line:
                 started = True
             if started and name not in ("exit_group", "exit"):
                 calls.append((name, seen[name]))
     return calls
 
 
-def check_after_error(program, root, content, expected, what, failures):
+def check_state(root, content, expected, what, failures):
+    """The target is the file as read or its repair, and an older backup
+    whole or replaced by the file as read; returns the target's bytes."""
     folder = os.path.join(root, "case")
     target = read(os.path.join(folder, "movie.srt"))
     backup = read(os.path.join(folder, "movie.old"))
-    listing = sorted(os.listdir(folder))
-    failures.check(listing == ["movie.old", "movie.srt"],
-                   "%s: folder holds %s" % (what, listing))
     failures.check(target in (content, expected),
                    "%s: the target is neither the file as read nor the repair" % what)
-    return target, backup
+    failures.check(backup in (OLDER_BACKUP, content), "%s: the backup is damaged" % what)
+    return target
+
+
+def retry(program, root, content, expected, what, failures, counts):
+    """A plain retry repairs the file, keeps the file as read in the
+    backup and leaves nothing else."""
+    folder = os.path.join(root, "case")
+    code, err = run(program, folder)
+    failures.check(code == 0, "%s: the retry failed: %r" % (what, err))
+    failures.check(read(os.path.join(folder, "movie.srt")) == expected,
+                   "%s: the retry did not repair it" % what)
+    if read(os.path.join(folder, "movie.old")) != content:
+        counts["retries that lost the file as read"] += 1
+        failures.check(False, "%s: after the retry the backup differs" % what)
+    listing = sorted(os.listdir(folder))
+    if listing != ["movie.old", "movie.srt"]:
+        counts["retries leaving other files"] += 1
+        failures.check(False, "%s: after the retry the folder holds %s" % (what, listing))
 
 
 def injection(program, root):
     failures = Failures()
     counts = {"runs": 0, "failed": 0, "succeeded": 0, "kills": 0,
-              "kills leaving the target cut or masked": 0}
+              "kills leaving the target cut or masked": 0,
+              "kills leaving a new file": 0,
+              "retries that lost the file as read": 0,
+              "retries leaving other files": 0}
     for label, content in (("small", small_file()), ("3 MB", large_file())):
         expected = repaired(program, root, content)
         calls = traced_calls(program, root, content)
@@ -178,40 +199,35 @@ def injection(program, root):
                     "strace", "-f", "-o", "/dev/null", "-e",
                     "inject=%s:error=%s:when=%d" % (name, error, number)])
                 counts["runs"] += 1
-                target, backup = check_after_error(
-                    program, root, content, expected, what, failures)
+                target = check_state(root, content, expected, what, failures)
+                listing = sorted(os.listdir(folder))
+                failures.check(listing == ["movie.old", "movie.srt"],
+                               "%s: folder holds %s" % (what, listing))
                 if code == 0:
                     counts["succeeded"] += 1
                     failures.check(err == b"", "%s: exit 0 with %r" % (what, err))
                     failures.check(target == expected, "%s: exit 0, not repaired" % what)
-                    failures.check(backup == content, "%s: exit 0, backup differs" % what)
+                    failures.check(read(os.path.join(folder, "movie.old")) == content,
+                                   "%s: exit 0, backup differs" % what)
                     continue
                 counts["failed"] += 1
                 failures.check(code == 1, "%s: exit code %d" % (what, code))
-                failures.check(err in MESSAGES, "%s: said %r" % (what, err))
-                failures.check(backup in (OLDER_BACKUP, content),
-                               "%s: the backup is damaged" % what)
-                code, err = run(program, folder)
-                failures.check(code == 0, "%s: the retry failed: %r" % (what, err))
-                failures.check(read(os.path.join(folder, "movie.srt")) == expected,
-                               "%s: the retry did not repair it" % what)
-                failures.check(read(os.path.join(folder, "movie.old")) == content,
-                               "%s: after the retry the backup differs" % what)
+                failures.check(MESSAGE.fullmatch(err) is not None,
+                               "%s: said %r" % (what, err))
+                retry(program, root, content, expected, what, failures, counts)
             what = "%s file, killed at %s #%d" % (label, name, number)
             folder = fresh_folder(root, "case", content)
-            code, _ = run(program, folder, [
+            run(program, folder, [
                 "strace", "-f", "-o", "/dev/null", "-e",
                 "inject=%s:signal=SIGKILL:when=%d" % (name, number)])
             counts["runs"] += 1
             counts["kills"] += 1
-            target = read(os.path.join(folder, "movie.srt"))
-            backup = read(os.path.join(folder, "movie.old"))
-            failures.check(target == content or backup == content,
-                           "%s: the file as read is gone" % what)
-            failures.check(backup in (OLDER_BACKUP, content),
-                           "%s: the backup is damaged" % what)
-            if target not in (content, expected):
+            if check_state(root, content, expected, what, failures) not in (
+                    content, expected):
                 counts["kills leaving the target cut or masked"] += 1
+            if len(os.listdir(folder)) > 2:
+                counts["kills leaving a new file"] += 1
+            retry(program, root, content, expected, what, failures, counts)
     for key, value in counts.items():
         print("%s: %d" % (key, value))
     return failures
@@ -224,37 +240,54 @@ def order(program, root):
     trace = os.path.join(root, "order.txt")
     code, _ = run(program, folder, ["strace", "-f", "-y", "-o", trace])
     failures.check(code == 0, "the traced run failed")
-    events = []
     with open(trace, errors="replace") as f:
-        for line in f:
-            match = re.match(r"\d+\s+(\w+)\((\d+)?<?([^>,]*)>?", line)
-            if match:
-                events.append((match.group(1), match.group(3), line.strip()))
+        lines = [line.strip() for line in f]
+    base = os.path.basename
 
     def first(test):
-        return next((i for i, e in enumerate(events) if test(e)), None)
+        return next((i for i, line in enumerate(lines) if test(line)), None)
 
-    def last(test):
-        found = [i for i, e in enumerate(events) if test(e)]
-        return found[-1] if found else None
+    # Which new file became the backup and which the target, by their
+    # renames; then each one's sync, by the name strace -y shows.
+    renames = {}
+    for i, line in enumerate(lines):
+        match = re.search(r'rename\w*\(.*?"([^"]+)",.*?"([^"]+)"', line)
+        if match and " = 0" in line:
+            renames[base(match.group(2))] = (i, base(match.group(1)))
+    backup_renamed, backup_made = renames.get("movie.old", (None, None))
+    target_renamed, target_made = renames.get("movie.srt", (None, None))
+    real_folder = os.path.realpath(folder)
 
-    target = os.path.realpath(os.path.join(folder, "movie.srt"))
-    backup_synced = first(lambda e: e[0] == "fsync" and "/.zelvar-" in e[1])
-    renamed = first(lambda e: e[0].startswith("rename") and "movie.old" in e[2])
-    folder_synced = first(lambda e: e[0] == "fsync" and e[1] == os.path.realpath(folder))
-    emptied = first(lambda e: e[1] == target and e[0] in ("ftruncate", "write"))
-    last_write = last(lambda e: e[1] == target and e[0] == "write")
-    target_synced = last(lambda e: e[1] == target and e[0] == "fsync")
-    steps = [("backup synced", backup_synced), ("backup renamed", renamed),
-             ("folder synced", folder_synced), ("target emptied", emptied),
-             ("target's last write", last_write), ("target synced", target_synced)]
+    def synced(name):
+        return first(lambda l: l.split("(")[0].endswith("fsync")
+                     and name is not None and l.split(">")[0].endswith("/" + name))
+
+    def folder_synced_after(at):
+        found = [i for i, l in enumerate(lines) if at is not None and i > at
+                 and l.split("(")[0].endswith("fsync") and "<%s>" % real_folder in l]
+        return found[0] if found else None
+
+    steps = [("backup synced", synced(backup_made)),
+             ("backup renamed", backup_renamed),
+             ("its folder synced", folder_synced_after(backup_renamed)),
+             ("repair synced", synced(target_made)),
+             ("repair renamed over the target", target_renamed),
+             ("the folder synced", folder_synced_after(target_renamed))]
     for step, at in steps:
         failures.check(at is not None, "no %s in the trace" % step)
     if all(at is not None for _, at in steps):
-        for (a, at), (b, bt) in zip(steps, steps[1:]):
-            failures.check(at < bt, "%s (call %d) not before %s (call %d)" % (a, at, b, bt))
-        for step, at in steps:
-            print("%-20s %s" % (step, events[at][2]))
+        # The repair's sync may come before the backup's steps or after.
+        chain = [steps[0], steps[1], steps[2], steps[4], steps[5]]
+        for (a, at), (b, bt) in zip(chain, chain[1:]):
+            failures.check(at < bt, "%s (line %d) not before %s (line %d)" % (a, at, b, bt))
+        failures.check(steps[3][1] < steps[4][1], "the repair is renamed before its sync")
+        for step, at in sorted(steps, key=lambda s: s[1]):
+            print("%-32s %s" % (step, lines[at]))
+    target = os.path.realpath(os.path.join(folder, "movie.srt"))
+    touched = [l for l in lines if ("<%s>" % target in l and re.match(
+        r"\d+\s+(write|pwrite64|ftruncate|fallocate)\(", l)) or (
+        "movie.srt" in l and "O_TRUNC" in l)]
+    failures.check(touched == [], "the target was written: %s" % touched)
     return failures
 
 
@@ -263,8 +296,8 @@ def changed(program, root):
     content = large_file()
     folder = fresh_folder(root, "changed", content, older=False)
     target = os.path.join(folder, "movie.srt")
-    # The backup's rename waits a second; while its new file stands in the
-    # folder (the file was read by then), another program appends.
+    # The renames wait two seconds; once the run's first new file stands in
+    # the folder (the file was read by then), another program appends.
     def edit():
         deadline = time.time() + 30
         while time.time() < deadline and not any(
@@ -278,8 +311,11 @@ def changed(program, root):
                                       "inject=rename:delay_enter=2000000"])
     editor.join()
     failures.check(code == 1, "exit code %d" % code)
-    failures.check(err == b"Zelvar: Error: Couldnt replace the original .srt file.\n",
+    failures.check(err == b"zelvar: movie.srt: Error: Couldnt replace the original"
+                   b" .srt file. (the file changed while it was repaired)\n",
                    "said %r" % err)
+    failures.check(sorted(os.listdir(folder)) == ["movie.old", "movie.srt"],
+                   "the folder holds %s" % sorted(os.listdir(folder)))
     failures.check(read(target) == content + b"\n99\n" + T2
                    + b"\nadded by another program\n", "the change was lost")
     failures.check(read(os.path.join(folder, "movie.old")) == content,
