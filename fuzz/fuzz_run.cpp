@@ -52,8 +52,8 @@ static bool Holds(const char* path, const void* bytes, size_t size) {
   if (in == nullptr)
     return false;
   char* read = static_cast<char*>(malloc(size + 1));
-  bool same = fread(read, 1, size + 1, in) == size &&
-              memcmp(read, bytes, size) == 0;
+  bool same =
+      fread(read, 1, size + 1, in) == size && memcmp(read, bytes, size) == 0;
   free(read);
   fclose(in);
   return same;

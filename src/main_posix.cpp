@@ -123,8 +123,8 @@ int main(int argc, char** argv) {
   };
   bool check = false, verbose = false;
   opterr = 0; // unknown options are reported below, in the tool's words
-  for (int option; (option = getopt_long(argc, argv, "cvh", kOptions,
-                                         nullptr)) != -1;) {
+  for (int option;
+       (option = getopt_long(argc, argv, "cvh", kOptions, nullptr)) != -1;) {
     if (option == 'c')
       check = true;
     else if (option == 'v')

@@ -165,17 +165,17 @@ static bool CopyAttributes(int descriptor, const char* from) {
   if (size <= 0)
     return true;
   char* names = static_cast<char*>(malloc(static_cast<size_t>(size)));
-  size = names != nullptr ? listxattr(from, names, static_cast<size_t>(size)) : -1;
+  size =
+      names != nullptr ? listxattr(from, names, static_cast<size_t>(size)) : -1;
   bool listCopied = true;
   for (ssize_t at = 0; at < size; at += strlen(names + at) + 1) {
     const char* name = names + at;
     ssize_t length = getxattr(from, name, nullptr, 0);
     void* value = length >= 0 ? malloc(length != 0 ? length : 1) : nullptr;
-    bool copied = value != nullptr &&
-                  getxattr(from, name, value, static_cast<size_t>(length)) ==
-                      length &&
-                  fsetxattr(descriptor, name, value,
-                            static_cast<size_t>(length), 0) == 0;
+    bool copied =
+        value != nullptr &&
+        getxattr(from, name, value, static_cast<size_t>(length)) == length &&
+        fsetxattr(descriptor, name, value, static_cast<size_t>(length), 0) == 0;
     if (!copied && strcmp(name, kAccessList) == 0)
       listCopied = false;
     free(value);

@@ -161,8 +161,7 @@ void RemoveLeftovers(const char* path, unsigned long long tag) {
   if (name == nullptr)
     return;
   memcpy(name, path, folder);
-  snprintf(name + folder, size - folder, "%s%016llx-*.tmp", kBesidePrefix,
-           tag);
+  snprintf(name + folder, size - folder, "%s%016llx-*.tmp", kBesidePrefix, tag);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(name, &found);
   if (search != INVALID_HANDLE_VALUE) {

@@ -162,8 +162,7 @@ static const unsigned long kPassBlock = 1UL << 20;
 template <typename Use>
 static FilePass PassOver(FILE* file, unsigned long minimum, Use use) {
   FileStamp stamp;
-  if (fflush(file) != 0 || !GetFileStamp(file, stamp) ||
-      stamp.size < minimum ||
+  if (fflush(file) != 0 || !GetFileStamp(file, stamp) || stamp.size < minimum ||
       stamp.size > static_cast<unsigned long long>(LONG_MAX))
     return kPassReadFailed;
   char* block = static_cast<char*>(malloc(kPassBlock));
@@ -201,8 +200,8 @@ FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
   FileStamp stamp = FileStamp();
   if (like != nullptr)
     like->same = GetFileStamp(file, stamp) && stamp.size == like->length;
-  FilePass pass = PassOver(
-      file, minimum, [&](char* block, unsigned long at, size_t count) {
+  FilePass pass =
+      PassOver(file, minimum, [&](char* block, unsigned long at, size_t count) {
         ReplaceBytes(block, count, from, to);
         if (like != nullptr && like->same)
           like->same = IsLike(*like, stamp.size, block, at, count);
@@ -224,9 +223,8 @@ bool FileHoldsUnmasked(FILE* file, char from, char to, const char* data,
   FileStamp stamp;
   if (fflush(file) != 0 || !GetFileStamp(file, stamp) || stamp.size != length)
     return false;
-  return PassOver(file, 0,
-                  [&](char* block, unsigned long at, size_t count) {
-                    ReplaceBytes(block, count, from, to);
-                    return memcmp(block, data + at, count) == 0;
-                  }) == kPassDone;
+  return PassOver(file, 0, [&](char* block, unsigned long at, size_t count) {
+           ReplaceBytes(block, count, from, to);
+           return memcmp(block, data + at, count) == 0;
+         }) == kPassDone;
 }

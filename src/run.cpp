@@ -139,8 +139,8 @@ static bool NameBackup(const char* path, Held& held, RunOutcome& outcome) {
 static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
                         const FileStamp& read) {
   Likeness like = {held.data, length, false};
-  FilePass pass = ReplaceBytesInFile(held.out, kTimingLength, kPlaceholder,
-                                     '>', nullptr, &like);
+  FilePass pass = ReplaceBytesInFile(held.out, kTimingLength, kPlaceholder, '>',
+                                     nullptr, &like);
   if (pass == kPassReadFailed)
     return Fail(held, outcome, kReadBackFailed, errno);
   if (pass == kPassWriteFailed)

@@ -9,8 +9,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <signal.h>
-#include <string.h>
 #include <sstream>
+#include <string.h>
 #include <string>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -30,8 +30,7 @@ using namespace std::string_literals;
 #define BACKUP_FAILED "Error: Couldnt create a backup file."
 #define REPLACE_FAILED "Error: Couldnt replace the original .srt file."
 #define REBUILD_FAILED "Error: Couldnt rebuild the .srt file."
-#define READ_BACK_FAILED                                                       \
-  "Error: Couldnt open the .srt file for re-replacement."
+#define READ_BACK_FAILED "Error: Couldnt open the .srt file for re-replacement."
 
 namespace {
 // The line that reports a failed file.
@@ -157,9 +156,9 @@ std::string Summary(const std::string& folder) {
                        : bytes == REPAIRED  ? "R"
                        : bytes == NO_TIMING ? "N"
                                             : "?";
-    summary += (summary.empty() ? "" : " ") +
-               (line.find(" -> ") != std::string::npos ? line
-                                                       : name + "=" + kind);
+    summary +=
+        (summary.empty() ? "" : " ") +
+        (line.find(" -> ") != std::string::npos ? line : name + "=" + kind);
   }
   return summary;
 }
@@ -182,38 +181,86 @@ TEST(Program, CommandLines) {
     std::string out, err, after;
     Launch launch = Launch();
   } cases[] = {
-      {"several files", {"a.srt", "b.srt"}, 0, "", "",
+      {"several files",
+       {"a.srt", "b.srt"},
+       0,
+       "",
+       "",
        "-a.srt=M a.old=M a.srt=R b.old=M b.srt=R done.srt=R "
        "link.srt -> a.srt n.srt=N x.s=M"},
-      {"a missing one among them", {"a.srt", "gone.srt", "b.srt"}, 1, "",
+      {"a missing one among them",
+       {"a.srt", "gone.srt", "b.srt"},
+       1,
+       "",
        Said("gone.srt", OPEN_FAILED, "No such file or directory"),
        "-a.srt=M a.old=M a.srt=R b.old=M b.srt=R done.srt=R "
        "link.srt -> a.srt n.srt=N x.s=M"},
       {"no file", {}, 2, "", "zelvar: no file given\n", start},
-      {"an unknown option", {"-x", "a.srt"}, 2, "",
-       "zelvar: unknown option '-x'\n", start},
-      {"an unknown long option", {"--bogus", "a.srt"}, 2, "",
-       "zelvar: unknown option '--bogus'\n", start},
-      {"-- ends the options", {"--", "-a.srt"}, 0, "", "",
+      {"an unknown option",
+       {"-x", "a.srt"},
+       2,
+       "",
+       "zelvar: unknown option '-x'\n",
+       start},
+      {"an unknown long option",
+       {"--bogus", "a.srt"},
+       2,
+       "",
+       "zelvar: unknown option '--bogus'\n",
+       start},
+      {"-- ends the options",
+       {"--", "-a.srt"},
+       0,
+       "",
+       "",
        "-a.old=M -a.srt=R a.srt=M b.srt=M done.srt=R link.srt -> a.srt "
        "n.srt=N x.s=M"},
-      {"--check", {"--check", "a.srt", "done.srt", "n.srt"}, 1, "a.srt\n",
-       Said("n.srt", REBUILD_FAILED, "no timing line found"), start},
+      {"--check",
+       {"--check", "a.srt", "done.srt", "n.srt"},
+       1,
+       "a.srt\n",
+       Said("n.srt", REBUILD_FAILED, "no timing line found"),
+       start},
       {"--check, nothing to change", {"-c", "done.srt"}, 0, "", "", start},
-      {"- filters", {"-"}, 0, REPAIRED, "", start, {0, kStdFiles,
-       ZELVAR_PROGRAM, MESSY}},
-      {"- refused", {"-"}, 1, "",
-       Said("-", REBUILD_FAILED, "no timing line found"), start,
+      {"- filters",
+       {"-"},
+       0,
+       REPAIRED,
+       "",
+       start,
+       {0, kStdFiles, ZELVAR_PROGRAM, MESSY}},
+      {"- refused",
+       {"-"},
+       1,
+       "",
+       Said("-", REBUILD_FAILED, "no timing line found"),
+       start,
        {0, kStdFiles, ZELVAR_PROGRAM, NO_TIMING}},
-      {"-v", {"-v", "a.srt"}, 0, "a.srt: 2 entries, backup a.old\n", "",
+      {"-v",
+       {"-v", "a.srt"},
+       0,
+       "a.srt: 2 entries, backup a.old\n",
+       "",
        "-a.srt=M a.old=M a.srt=R b.srt=M done.srt=R link.srt -> a.srt "
        "n.srt=N x.s=M"},
-      {"a link: the file it names is repaired", {"link.srt"}, 0, "", "",
+      {"a link: the file it names is repaired",
+       {"link.srt"},
+       0,
+       "",
+       "",
        "-a.srt=M a.srt=R b.srt=M done.srt=R link.old=M link.srt -> a.srt "
        "n.srt=N x.s=M"},
-      {"-v, a file in order already", {"-v", "done.srt"}, 0,
-       "done.srt: 2 entries, unchanged\n", "", start},
-      {"a program at a short path", {"x.s"}, 0, "", "",
+      {"-v, a file in order already",
+       {"-v", "done.srt"},
+       0,
+       "done.srt: 2 entries, unchanged\n",
+       "",
+       start},
+      {"a program at a short path",
+       {"x.s"},
+       0,
+       "",
+       "",
        "-a.srt=M a.srt=M b.srt=M done.srt=R link.srt -> a.srt n.srt=N old=M "
        "x.s=R",
        {0, kStdFiles, shortProgram, ""}},
@@ -376,8 +423,8 @@ TEST(Program, ReplacesLinksAndPipesAtTheBackupName) {
 // What the file carries beyond its bytes, as the tools that set it show it:
 // permission bits, access control list, user attributes.
 std::string Carried(const std::string& path) {
-  std::string command = "cd '" + path.substr(0, path.rfind('/')) +
-                        "' && f='" + path.substr(path.rfind('/') + 1) +
+  std::string command = "cd '" + path.substr(0, path.rfind('/')) + "' && f='" +
+                        path.substr(path.rfind('/') + 1) +
                         "' && stat -c %a \"$f\" && (getfacl -cE \"$f\"; "
                         "getfattr -d \"$f\" | sed 1d) 2>/dev/null";
   std::string carried;
@@ -536,8 +583,8 @@ TEST(Faults, FailedWritesChangeNothing) {
        Said("movie.srt", BACKUP_FAILED, "File too large")},
       {"the rebuild, standard descriptors closed", growing,
        growing.size() + 100, kStdClosed, ""},
-      {"the rebuild, no reader for the message", growing,
-       growing.size() + 100, kStderrNoReader, ""},
+      {"the rebuild, no reader for the message", growing, growing.size() + 100,
+       kStderrNoReader, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -575,8 +622,8 @@ TEST(Faults, WhatCannotBeWrittenIsRefused) {
     if (!MakeUnwritable(locked))
       GTEST_SKIP() << "root, and no immutable files on this file system";
     // Root makes the file immutable, which the system refuses otherwise.
-    const char* reason = geteuid() == 0 ? "Operation not permitted"
-                                        : "Permission denied";
+    const char* reason =
+        geteuid() == 0 ? "Operation not permitted" : "Permission denied";
     ExpectRefused(folder, {"movie.srt"}, Said("movie.srt", c.message, reason));
     MakeWritable(locked);
   }
@@ -592,8 +639,10 @@ TEST(Faults, TargetsThatAreNoFilesAreRefusedWithoutAHang) {
   struct Case {
     std::string target, reason;
   } cases[] = {
-      {"folder.srt", "Is a directory"}, {"pipe.srt", kNoFile},
-      {"/dev/null", kNoFile},           {"/dev/zero", kNoFile},
+      {"folder.srt", "Is a directory"},
+      {"pipe.srt", kNoFile},
+      {"/dev/null", kNoFile},
+      {"/dev/zero", kNoFile},
       {"empty.srt", "28 bytes or shorter"},
   };
   for (const Case& c : cases) {
@@ -624,10 +673,9 @@ TEST(Faults, ABlockDeviceIsRefusedUntouched) {
     GTEST_SKIP() << "no loop device here";
   ASSERT_EQ(
       mknod((folder + "/disk.srt").c_str(), S_IFBLK | 0600, status.st_rdev), 0);
-  ExpectRefused(
-      folder, {"disk.srt"},
-      Said("disk.srt", OPEN_FAILED,
-           "not a regular file, or changed while it was read"));
+  ExpectRefused(folder, {"disk.srt"},
+                Said("disk.srt", OPEN_FAILED,
+                     "not a regular file, or changed while it was read"));
   EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
   EXPECT_EQ(ReadBytes(image).substr(0, bytes.size()), bytes);
   EXPECT_EQ(ReadBytes(image).size(), 65536u);

@@ -126,6 +126,35 @@ two-files)
   cp "$sample" a.srt && cp "$sample" b.srt
   expect_refused a.srt b.srt
   ;;
+killed) # killed at any moment: the file as it was or repaired, never cut;
+  # then a plain retry repairs it, keeps the backup and leaves nothing else
+  awk 'BEGIN { for (i = 1; i <= 400000; i++)
+    printf "%d\n00:00:01,000 --> 00:00:02,500\n<i>Line %d</i>\n\n\n", i * 3, i }' >big
+  mkdir native && cp big native/movie.srt && "$native" native/movie.srt ||
+    fail "the Linux build failed"
+  # A whole run takes some 0.2 s here, the start of Wine included.
+  as_it_was=0 repaired=0 leftovers=0
+  for delay in 0.05 0.07 0.09 0.11 0.13 0.15 0.17 0.19 0.21 0.25 0.3 0.5; do
+    cp big movie.srt && rm -f movie.old
+    timeout -s KILL "$delay" "$wine" "$exe" movie.srt </dev/null >/dev/null 2>&1
+    if cmp -s movie.srt big; then
+      as_it_was=$((as_it_was + 1))
+    elif cmp -s movie.srt native/movie.srt; then
+      repaired=$((repaired + 1))
+    else
+      fail "killed after $delay s: the file is neither as it was nor repaired"
+    fi
+    [ "$(ls -A | wc -l)" -le 4 ] || leftovers=$((leftovers + 1))
+    run movie.srt
+    [ "$code" = 0 ] || fail "after $delay s: the retry's exit code $code"
+    cmp -s movie.srt native/movie.srt || fail "after $delay s: not repaired"
+    cmp -s movie.old big || fail "after $delay s: the backup differs"
+    [ "$(ls -A | tr '\n' ' ')" = "big movie.old movie.srt native " ] ||
+      fail "after $delay s: left behind: $(ls -A)"
+  done
+  echo "killed: as it was $as_it_was, repaired $repaired; new files left" \
+    "by the kill, then removed by the retry: $leftovers"
+  ;;
 *) fail "no such case" ;;
 esac
 echo "ok ($case)"
