@@ -7,8 +7,8 @@ usage: make_icon.py ICO_PATH [PNG_PATH]
        (PNG_PATH: also the 256-pixel image, to look at)
 
 Standard library only: the shapes are tested point by point at several
-samples a pixel, and each size is stored as a PNG inside the icon file,
-which Windows reads from Vista on.
+samples a pixel (the 16-pixel size is a grid drawn by hand), and each size
+is stored as a PNG inside the icon file, which Windows reads from Vista on.
 """
 import math
 import struct
@@ -95,9 +95,39 @@ def shapes():
     return drawn
 
 
+# The 16-pixel icon is drawn for its pixel grid instead: at that size the
+# sampled shapes blur into grey. Whole-pixel lines, two lines of text and a
+# short one, and a tick one pixel wide on a smaller badge.
+GRID_16 = (
+    "...C............",
+    "...cEEEEEEE.....",
+    "..CcEwwwwwfE....",
+    "..CcEwwwwwffE...",
+    "..CcEwwwwwEEEE..",
+    "..CcEwnnwttttE..",
+    ".CccEwwwwwwwwE..",
+    ".CccEwwwwwwwwE..",
+    ".CccEwnnwtttwE..",
+    ".CccEwwwwgggggE.",
+    ".CccEwwwgggggggE",
+    ".CccEwnngggggkg.",
+    "..CcEwwwggggkgg.",
+    "..CcEwwwgkgkggg.",
+    "..CCEEEEggkggggE",
+    ".........ggggg..",
+)
+GRID_COLOURS = {".": (0, 0, 0, 0), "C": CROOKED_EDGE, "c": CROOKED,
+                "E": SHEET_EDGE, "w": SHEET, "f": FOLD, "n": NUMBER, "t": TEXT,
+                "g": BADGE, "k": TICK}
+
+
 def render(size):
     """The icon at size pixels: rows of RGBA bytes. Small sizes take more
-    samples a pixel, so that their edges stay smooth."""
+    samples a pixel, so that their edges stay smooth; 16 pixels is drawn
+    pixel by pixel."""
+    if size == 16:
+        return [bytes(b for ch in line for b in GRID_COLOURS[ch])
+                for line in GRID_16]
     samples = 8 if size <= 48 else 3
     drawn = shapes()
     rows = []
