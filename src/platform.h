@@ -54,10 +54,12 @@ inline bool IsSameState(const FileStamp& a, const FileStamp& b) {
 // or it cannot be resolved; null when no block can be had.
 char* ResolvePath(const char* path);
 
-// Keeps the file at path locked against other runs until the process ends.
-// False only when another run holds it; a file that cannot be opened or
-// locked here is left to the steps that read it.
-bool HoldRunLock(const char* path);
+// Locks the file at path against other runs, and stores in lock what
+// ReleaseRunLock needs to let it go (-1 when nothing is held). False only
+// when another run holds it; a file that cannot be opened or locked here is
+// left to the steps that read it.
+bool HoldRunLock(const char* path, int& lock);
+void ReleaseRunLock(int lock);
 
 // Makes the bytes written to file durable (fflush, then fsync /
 // FlushFileBuffers). False when the system reports that they may not be.

@@ -81,17 +81,21 @@ char* ResolvePath(const char* path) {
   return real != nullptr ? real : strdup(path);
 }
 
-bool HoldRunLock(const char* path) {
+bool HoldRunLock(const char* path, int& lock) {
   // Without blocking, so that a pipe at path cannot hold the run up; the
-  // descriptor stays open, and the lock held, until the process ends.
-  int held = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (held < 0)
-    return true;
-  if (flock(held, LOCK_EX | LOCK_NB) == 0)
+  // descriptor stays open, and the lock held, until it is released.
+  lock = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (lock < 0 || flock(lock, LOCK_EX | LOCK_NB) == 0)
     return true;
   bool taken = errno == EWOULDBLOCK;
-  close(held);
+  close(lock);
+  lock = -1;
   return !taken;
+}
+
+void ReleaseRunLock(int lock) {
+  if (lock >= 0)
+    close(lock);
 }
 
 bool SyncFile(FILE* file) {

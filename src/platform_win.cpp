@@ -95,14 +95,19 @@ char* ResolvePath(const char* path) {
   return _strdup(path);
 }
 
-bool HoldRunLock(const char* path) {
+bool HoldRunLock(const char* path, int& lock) {
   // The runtime's streams share their files for reading and writing, so a
   // lock here would shut out the run's own later opens. None is needed for
   // the file's sake: it is replaced whole, so a second run reads either it
   // as it was or its repair, and the check of its state before the rename
   // keeps a change made meanwhile.
   (void)path;
+  lock = -1;
   return true;
+}
+
+void ReleaseRunLock(int lock) {
+  (void)lock;
 }
 
 bool SyncFile(FILE* file) {

@@ -48,6 +48,7 @@ struct Held {
   char* data;   // the file as read
   FILE* out;    // the rebuilt file
   char* made;   // its name beside the file, while it has one of its own
+  int lock;     // the run lock on the file
 };
 
 // Ends the run: closes and releases what it holds, removes a new file that
@@ -62,6 +63,7 @@ static bool End(Held& held, RunOutcome& outcome, bool failed, Message message,
   free(held.data);
   free(held.real);
   free(held.backup);
+  ReleaseRunLock(held.lock);
   outcome.failed = failed;
   outcome.message = message;
   outcome.error = error;
@@ -89,7 +91,7 @@ static char* ReadChecked(const char* path, bool locked, Held& held,
                          FileStamp& read) {
   if (path == nullptr)
     held.data = ReadStream(stdin, length);
-  else if (locked && !HoldRunLock(path)) {
+  else if (locked && !HoldRunLock(path, held.lock)) {
     Fail(held, outcome, kOpenFailed, 0, "another run is repairing it");
     return nullptr;
   } else
@@ -170,6 +172,7 @@ static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
 bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
   outcome = RunOutcome();
   Held held = Held();
+  held.lock = -1;
   bool inPlace = path != nullptr && mode == kRepairFile;
   unsigned long length = 0;
   FileStamp read = FileStamp();

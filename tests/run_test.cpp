@@ -53,7 +53,8 @@ struct Launch {
   rlim_t fileSizeLimit = 0; // set on the child when not 0
   Std std = kStdFiles;
   std::string program = ZELVAR_PROGRAM;
-  std::string input; // standard input
+  std::string input;    // standard input
+  rlim_t openFiles = 0; // a limit on open descriptors, when not 0
 };
 
 // Runs the program with args in folder. The program itself must see to it
@@ -99,6 +100,10 @@ Outcome RunProgram(const std::string& folder,
     if (launch.fileSizeLimit != 0) {
       struct rlimit limit = {launch.fileSizeLimit, launch.fileSizeLimit};
       setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    if (launch.openFiles != 0) {
+      struct rlimit limit = {launch.openFiles, launch.openFiles};
+      setrlimit(RLIMIT_NOFILE, &limit);
     }
     execv(launch.program.c_str(), argv.data());
     _exit(127);
@@ -250,6 +255,14 @@ TEST(Program, CommandLines) {
        "",
        "-a.srt=M a.srt=R b.srt=M done.srt=R link.old=M link.srt -> a.srt "
        "n.srt=N x.s=M"},
+      {"more files than open descriptors",
+       std::vector<std::string>(40, "a.srt"),
+       0,
+       "",
+       "",
+       "-a.srt=M a.old=M a.srt=R b.srt=M done.srt=R link.srt -> a.srt "
+       "n.srt=N x.s=M",
+       {0, kStdFiles, ZELVAR_PROGRAM, "", 12}},
       {"-v, a file in order already",
        {"-v", "done.srt"},
        0,
