@@ -1,7 +1,8 @@
 // Fuzz target: whole repair runs on a real file beside an older backup.
-// A run that ends well leaves the input in the backup and no placeholder
-// in the file; a run that fails leaves the file and the older backup as
-// they were; either way nothing else is left in the folder.
+// A run that repairs the file leaves the input in the backup and no
+// placeholder in the file; a run that fails, or finds the file in order,
+// leaves the file and the older backup as they were; either way nothing
+// else is left in the folder.
 #include "run.h"
 
 #include <dirent.h>
@@ -75,7 +76,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   WriteBytes(target, bytes, size);
   WriteBytes(backup, kOlder, sizeof kOlder);
   RunOutcome outcome;
-  if (RunRepair(target, kRepairFile, outcome)) {
+  if (RunRepair(target, kRepairFile, outcome) && !outcome.changed) {
+    Check(Holds(target, bytes, size), "a file in order stays as it is");
+    Check(Holds(backup, kOlder, sizeof kOlder), "and so does its backup");
+  } else if (!outcome.failed) {
     Check(Holds(backup, bytes, size), "the backup holds the input");
     FILE* in = fopen(target, "rb");
     Check(in != nullptr, "the repair reads back");
