@@ -65,19 +65,18 @@ void ReleaseRunLock(int lock);
 // FlushFileBuffers). False when the system reports that they may not be.
 bool SyncFile(FILE* file);
 
-// Creates a new file for reading and writing ("w+b") in the folder of path,
-// under a name no file had (exclusively, so never through a link), and
-// stores that name, a heap block for the caller to free, in made. The name
-// carries tag (the index of the file it is made for), so that a later run
-// on that file can tell the files a killed run left. Null when none can be
-// made.
-FILE* CreateFileBeside(const char* path, unsigned long long tag, char** made);
+// What a file made beside another is for: the backup, or the repair.
+enum BesideKind { kBackupBeside, kRepairBeside };
 
-// Removes the files that runs on the file tagged tag left in the folder of
-// path when they were killed: only regular files named as CreateFileBeside
-// names them, with that tag, and belonging to this run's user. The caller
-// holds the file's run lock, so no live run's file is among them.
-void RemoveLeftovers(const char* path, unsigned long long tag);
+// Creates a new file for reading and writing ("w+b") in the folder of path,
+// exclusively (so never through a link), under the one name that kind and
+// tag (the index of the file it is made for) give, and stores that name, a
+// heap block for the caller to free, in made. A regular file of this run's
+// user under that name is what a killed run on the same file left: it is
+// removed first. The caller holds the file's run lock, so no live run's
+// file is removed. Null, with errno telling why, when none can be made.
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made);
 
 // Gives the open file what the file at from carries beyond its bytes: the
 // permission bits of like and, where the run is allowed to, its owner and

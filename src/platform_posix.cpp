@@ -3,7 +3,6 @@
 // attributes and renamed with the POSIX calls.
 #include "platform.h"
 
-#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
@@ -102,23 +101,28 @@ bool SyncFile(FILE* file) {
   return fflush(file) == 0 && fsync(fileno(file)) == 0;
 }
 
-// Names of the files made beside a file: a hidden name that carries the
-// tag in hexadecimal, then six characters that make it new.
-static const char kBesidePrefix[] = ".zelvar-";
-static const int kTagDigits = 16;
-static const char kUnique[] = "-XXXXXX";
+// The name of a file made beside another: hidden, with the tag in
+// hexadecimal and what it is for.
+static const char kBesidePattern[] = ".zelvar-%016llx-%s";
+static const char* const kBesideKinds[] = {"backup", "repair"};
 
-FILE* CreateFileBeside(const char* path, unsigned long long tag, char** made) {
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made) {
   size_t folder = FolderLength(path);
-  size_t size = folder + sizeof kBesidePrefix + kTagDigits + sizeof kUnique;
+  size_t size = folder + sizeof kBesidePattern + 16 + 6;
   char* name = static_cast<char*>(malloc(size));
   if (name == nullptr)
     return nullptr;
   memcpy(name, path, folder);
-  snprintf(name + folder, size - folder, "%s%016llx%s", kBesidePrefix, tag,
-           kUnique);
-  // mkstemp creates with O_EXCL: an existing name, a link included, fails.
-  int descriptor = mkostemp(name, O_CLOEXEC);
+  snprintf(name + folder, size - folder, kBesidePattern, tag,
+           kBesideKinds[kind]);
+  struct stat status;
+  if (lstat(name, &status) == 0 && S_ISREG(status.st_mode) &&
+      status.st_uid == geteuid())
+    unlink(name);
+  // O_EXCL: an existing name, a link included, fails.
+  int descriptor =
+      open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
   FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w+b");
   if (file == nullptr) {
     int error = errno;
@@ -132,30 +136,6 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag, char** made) {
   }
   *made = name;
   return file;
-}
-
-void RemoveLeftovers(const char* path, unsigned long long tag) {
-  char own[sizeof kBesidePrefix + kTagDigits + 1];
-  snprintf(own, sizeof own, "%s%016llx-", kBesidePrefix, tag);
-  size_t ownLength = strlen(own);
-  size_t length = FolderLength(path);
-  char* folder = strndup(length != 0 ? path : ".", length != 0 ? length : 1);
-  DIR* listing = folder != nullptr ? opendir(folder) : nullptr;
-  if (listing == nullptr) {
-    free(folder);
-    return;
-  }
-  int at = dirfd(listing);
-  while (const struct dirent* entry = readdir(listing)) {
-    struct stat status;
-    if (strncmp(entry->d_name, own, ownLength) == 0 &&
-        strlen(entry->d_name) == ownLength + sizeof kUnique - 2 &&
-        fstatat(at, entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(status.st_mode) && status.st_uid == geteuid())
-      unlinkat(at, entry->d_name, 0);
-  }
-  closedir(listing);
-  free(folder);
 }
 
 // The extended attribute that holds a file's access control list.

@@ -114,72 +114,43 @@ bool SyncFile(FILE* file) {
   return fflush(file) == 0 && FlushFileBuffers(HandleOf(file)) != 0;
 }
 
-// Names of the files made beside a file: the tag in hexadecimal, then the
-// process number and a counter that make it new.
-static const char kBesidePrefix[] = "zelvar-";
-static const char kBesidePattern[] = "zelvar-%016llx-%08lx-%04u.tmp";
+// The name of a file made beside another: the tag in hexadecimal and what
+// it is for.
+static const char kBesidePattern[] = "zelvar-%016llx-%s.tmp";
+static const char* const kBesideKinds[] = {"backup", "repair"};
 
-FILE* CreateFileBeside(const char* path, unsigned long long tag, char** made) {
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made) {
   size_t folder = FolderLength(path);
-  size_t size = folder + sizeof kBesidePattern + 32;
+  size_t size = folder + sizeof kBesidePattern + 16 + 6;
   char* name = static_cast<char*>(malloc(size));
   if (name == nullptr)
     return nullptr;
   memcpy(name, path, folder);
-  // CREATE_NEW fails on any name that exists, a link included; the
-  // process number and a counter find a free one.
-  for (unsigned attempt = 0; attempt < 1000; ++attempt) {
-    snprintf(name + folder, size - folder, kBesidePattern, tag,
-             static_cast<unsigned long>(GetCurrentProcessId()), attempt);
-    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-      if (GetLastError() == ERROR_FILE_EXISTS)
-        continue;
-      break;
-    }
+  snprintf(name + folder, size - folder, kBesidePattern, tag,
+           kBesideKinds[kind]);
+  // What a killed run left goes first; a file another run still has open
+  // cannot be deleted (it is made unshared), and then CREATE_NEW fails on
+  // it, as on any name that exists, a link included.
+  DeleteFileA(name);
+  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
     int descriptor =
         _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
     FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b");
-    if (file == nullptr) {
-      if (descriptor >= 0)
-        _close(descriptor);
-      else
-        CloseHandle(handle);
-      DeleteFileA(name);
-      break;
+    if (file != nullptr) {
+      *made = name;
+      return file;
     }
-    *made = name;
-    return file;
+    if (descriptor >= 0)
+      _close(descriptor);
+    else
+      CloseHandle(handle);
+    DeleteFileA(name);
   }
   free(name);
   return nullptr;
-}
-
-void RemoveLeftovers(const char* path, unsigned long long tag) {
-  // The files of this tag, whatever process made them. A file another run
-  // still has open cannot be deleted (it was made unshared), so only the
-  // leftovers of ended runs go.
-  size_t folder = FolderLength(path);
-  size_t size = folder + sizeof kBesidePattern + 32;
-  char* name = static_cast<char*>(malloc(size));
-  if (name == nullptr)
-    return;
-  memcpy(name, path, folder);
-  snprintf(name + folder, size - folder, "%s%016llx-*.tmp", kBesidePrefix, tag);
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA(name, &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-          strlen(found.cFileName) < size - folder) {
-        memcpy(name + folder, found.cFileName, strlen(found.cFileName) + 1);
-        DeleteFileA(name);
-      }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-  }
-  free(name);
 }
 
 void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {

@@ -130,7 +130,8 @@ bool CreateBackup(char* path, void* data, unsigned long& length,
   if (*path == '\0' || length == 0)
     return false;
   char* made = nullptr;
-  FILE* out = CreateFileBeside(path, like != nullptr ? like->index : 0, &made);
+  FILE* out = CreateFileBeside(path, like != nullptr ? like->index : 0,
+                               kBackupBeside, &made);
   if (out == nullptr)
     return false;
   if (like != nullptr)

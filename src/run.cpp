@@ -182,7 +182,7 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
     return false;
 
   // Rebuild pass, into a new file: beside the file when it is to replace
-  // it, and there the leftovers of killed runs on this file go first.
+  // it, and there what a killed run on this file left goes first.
   unsigned long arrows = 0;
   if (!ConvertChar(held.data, length, kPlaceholder, arrows))
     return Fail(held, outcome, kMaskFailed);
@@ -193,8 +193,8 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
     held.real = ResolvePath(path);
     if (held.real == nullptr)
       return Fail(held, outcome, kReplaceFailed, ENOMEM);
-    RemoveLeftovers(held.real, read.index);
-    held.out = CreateFileBeside(held.real, read.index, &held.made);
+    held.out =
+        CreateFileBeside(held.real, read.index, kRepairBeside, &held.made);
     if (held.out != nullptr)
       CopyFileAccess(held.out, held.real, read);
   } else
