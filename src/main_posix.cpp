@@ -156,6 +156,8 @@ int main(int argc, char** argv) {
       code = kSomeFailed;
     } else if (verbose && !check && !input)
       ReportRepair(file, outcome);
+    // Each line goes out at once, in its place among the messages.
+    fflush(stdout);
   }
   if (fflush(stdout) != 0 || ferror(stdout) != 0)
     code = kSomeFailed;
