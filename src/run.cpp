@@ -178,7 +178,8 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
   FileStamp read = FileStamp();
   if (ReadChecked(path, inPlace, held, outcome, length, read) == nullptr)
     return false;
-  if (inPlace && !NameBackup(path, held, outcome))
+  // Checking refuses what a repair would: a file without a backup name.
+  if (path != nullptr && !NameBackup(path, held, outcome))
     return false;
 
   // Rebuild pass, into a new file: beside the file when it is to replace

@@ -177,8 +177,8 @@ TEST(Program, CommandLines) {
   mkdir(shortFolder.c_str(), 0755);
   std::filesystem::copy_file(ZELVAR_PROGRAM, shortProgram,
                              std::filesystem::copy_options::overwrite_existing);
-  const std::string start =
-      "-a.srt=M a.srt=M b.srt=M done.srt=R link.srt -> a.srt n.srt=N x.s=M";
+  const std::string start = "-a.srt=M a.srt=M b.srt=M done.srt=R link.srt -> "
+                            "a.srt n.srt=N x.old=M x.s=M";
   struct Case {
     const char* name;
     std::vector<std::string> args;
@@ -192,14 +192,14 @@ TEST(Program, CommandLines) {
        "",
        "",
        "-a.srt=M a.old=M a.srt=R b.old=M b.srt=R done.srt=R "
-       "link.srt -> a.srt n.srt=N x.s=M"},
+       "link.srt -> a.srt n.srt=N x.old=M x.s=M"},
       {"a missing one among them",
        {"a.srt", "gone.srt", "b.srt"},
        1,
        "",
        Said("gone.srt", OPEN_FAILED, "No such file or directory"),
        "-a.srt=M a.old=M a.srt=R b.old=M b.srt=R done.srt=R "
-       "link.srt -> a.srt n.srt=N x.s=M"},
+       "link.srt -> a.srt n.srt=N x.old=M x.s=M"},
       {"no file", {}, 2, "", "zelvar: no file given\n", start},
       {"an unknown option",
        {"-x", "a.srt"},
@@ -219,7 +219,13 @@ TEST(Program, CommandLines) {
        "",
        "",
        "-a.old=M -a.srt=R a.srt=M b.srt=M done.srt=R link.srt -> a.srt "
-       "n.srt=N x.s=M"},
+       "n.srt=N x.old=M x.s=M"},
+      {"--check refuses as a repair would",
+       {"--check", "x.old", "done.srt"},
+       1,
+       "",
+       Said("x.old", BACKUP_FAILED, "the backup's name is the file itself"),
+       start},
       {"--check",
        {"--check", "a.srt", "done.srt", "n.srt"},
        1,
@@ -247,21 +253,21 @@ TEST(Program, CommandLines) {
        "a.srt: 2 entries, backup a.old\n",
        "",
        "-a.srt=M a.old=M a.srt=R b.srt=M done.srt=R link.srt -> a.srt "
-       "n.srt=N x.s=M"},
+       "n.srt=N x.old=M x.s=M"},
       {"a link: the file it names is repaired",
        {"link.srt"},
        0,
        "",
        "",
        "-a.srt=M a.srt=R b.srt=M done.srt=R link.old=M link.srt -> a.srt "
-       "n.srt=N x.s=M"},
+       "n.srt=N x.old=M x.s=M"},
       {"more files than open descriptors",
        std::vector<std::string>(40, "a.srt"),
        0,
        "",
        "",
        "-a.srt=M a.old=M a.srt=R b.srt=M done.srt=R link.srt -> a.srt "
-       "n.srt=N x.s=M",
+       "n.srt=N x.old=M x.s=M",
        {0, kStdFiles, ZELVAR_PROGRAM, "", 12}},
       {"-v, a file in order already",
        {"-v", "done.srt"},
@@ -275,14 +281,14 @@ TEST(Program, CommandLines) {
        "",
        "",
        "-a.srt=M a.srt=M b.srt=M done.srt=R link.srt -> a.srt n.srt=N old=M "
-       "x.s=R",
+       "x.old=M x.s=R",
        {0, kStdFiles, shortProgram, ""}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string folder = scratch + "/" + std::to_string(&c - cases);
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    for (const char* name : {"-a.srt", "a.srt", "b.srt", "x.s"})
+    for (const char* name : {"-a.srt", "a.srt", "b.srt", "x.s", "x.old"})
       WriteBytes(folder + "/" + name, MESSY);
     WriteBytes(folder + "/done.srt", REPAIRED);
     WriteBytes(folder + "/n.srt", NO_TIMING);
