@@ -43,7 +43,7 @@ static bool Pass(char* target, bool unsynced) {
     done = out != nullptr && fwrite(data, 1, length, out) == length &&
            CreateBackup(backup, data, length, &read, target) &&
            // Replacing a byte by itself changes nothing: the pass is I/O.
-           ReplaceBytesInFile(out, 0, '>', '>') == kPassDone;
+           ReplaceBytesInFile(out, 0, '>', '>') == kPassDone && SyncFile(out);
     if (out != nullptr && fclose(out) != 0)
       done = false;
     done = done && ReplaceByRename(made, target);

@@ -156,12 +156,8 @@ bool CreateBackup(char* path, void* data, unsigned long& length,
 // Bytes a pass over a file holds at a time.
 static const unsigned long kPassBlock = 1UL << 20;
 
-// Reads the open file from its start a block at a time and hands each
-// block, with its offset, to use; stops at the first block use refuses.
-// kPassReadFailed when the file holds fewer than minimum bytes or cannot be
-// read whole; kPassWriteFailed when use refuses a block.
-template <typename Use>
-static FilePass PassOver(FILE* file, unsigned long minimum, Use use) {
+FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
+                            char to, FILE* into, Likeness* like) {
   FileStamp stamp;
   if (fflush(file) != 0 || !GetFileStamp(file, stamp) || stamp.size < minimum ||
       stamp.size > static_cast<unsigned long long>(LONG_MAX))
@@ -169,6 +165,9 @@ static FilePass PassOver(FILE* file, unsigned long minimum, Use use) {
   char* block = static_cast<char*>(malloc(kPassBlock));
   if (block == nullptr)
     return kPassReadFailed;
+  if (like != nullptr)
+    like->same = stamp.size == like->length;
+  FILE* out = into != nullptr ? into : file;
   FilePass pass = kPassDone;
   for (long at = 0; at < static_cast<long>(stamp.size); at += kPassBlock) {
     unsigned long left = static_cast<unsigned long>(stamp.size) - at;
@@ -178,54 +177,20 @@ static FilePass PassOver(FILE* file, unsigned long minimum, Use use) {
       pass = kPassReadFailed;
       break;
     }
-    if (!use(block, static_cast<unsigned long>(at), count)) {
+    ReplaceBytes(block, count, from, to);
+    if (like != nullptr && like->same)
+      like->same = memcmp(block, like->data + at, count) == 0;
+    if ((into == nullptr && fseek(file, at, SEEK_SET) != 0) ||
+        fwrite(block, 1, count, out) != count) {
       pass = kPassWriteFailed;
       break;
     }
   }
   int error = errno;
   free(block);
-  errno = error;
-  return pass;
-}
-
-// True when the count bytes of block, found at offset at of a file of size
-// bytes, are those of like at the same offset.
-static bool IsLike(const Likeness& like, unsigned long long size,
-                   const char* block, unsigned long at, size_t count) {
-  return size == like.length && memcmp(block, like.data + at, count) == 0;
-}
-
-FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
-                            char to, FILE* into, Likeness* like) {
-  FileStamp stamp = FileStamp();
-  if (like != nullptr)
-    like->same = GetFileStamp(file, stamp) && stamp.size == like->length;
-  FilePass pass =
-      PassOver(file, minimum, [&](char* block, unsigned long at, size_t count) {
-        ReplaceBytes(block, count, from, to);
-        if (like != nullptr && like->same)
-          like->same = IsLike(*like, stamp.size, block, at, count);
-        if (into != nullptr)
-          return fwrite(block, 1, count, into) == count;
-        return fseek(file, static_cast<long>(at), SEEK_SET) == 0 &&
-               fwrite(block, 1, count, file) == count;
-      });
-  FILE* written = into != nullptr ? into : file;
-  if (pass == kPassDone && into != nullptr && fflush(into) != 0)
+  if (pass == kPassDone && fflush(out) != 0)
     pass = kPassWriteFailed;
-  if (pass == kPassDone && into == nullptr && !SyncFile(written))
-    pass = kPassWriteFailed;
+  else
+    errno = error;
   return pass;
-}
-
-bool FileHoldsUnmasked(FILE* file, char from, char to, const char* data,
-                       unsigned long length) {
-  FileStamp stamp;
-  if (fflush(file) != 0 || !GetFileStamp(file, stamp) || stamp.size != length)
-    return false;
-  return PassOver(file, 0, [&](char* block, unsigned long at, size_t count) {
-           ReplaceBytes(block, count, from, to);
-           return memcmp(block, data + at, count) == 0;
-         }) == kPassDone;
 }

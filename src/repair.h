@@ -56,17 +56,12 @@ struct Likeness {
 
 // Reads the open file from its start a block at a time and overwrites every
 // byte equal to from with to: a pass over the whole file that holds one
-// block in memory. Without into, each block is written back over itself and
-// the file is then synced; with into, the blocks are written there in turn
-// instead, and into is flushed. With like, like->same tells afterwards
+// block in memory. Without into, each block is written back over itself;
+// with into, the blocks are written there in turn instead. The stream
+// written is flushed, not synced. With like, like->same tells afterwards
 // whether the bytes so changed are exactly those of like. kPassReadFailed
 // when the file holds fewer than minimum bytes or cannot be read whole;
-// kPassWriteFailed when a write, the flush or the sync fails.
+// kPassWriteFailed when a write or the flush fails.
 FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
                             char to, FILE* into = nullptr,
                             Likeness* like = nullptr);
-
-// True when the open file, with every byte equal to from read as to, holds
-// exactly the length bytes of data. The file is not changed.
-bool FileHoldsUnmasked(FILE* file, char from, char to, const char* data,
-                       unsigned long length);

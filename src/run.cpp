@@ -85,35 +85,30 @@ static unsigned long LineOf(const char* data, const char* at) {
 }
 
 // Reads the file, or standard input, and refuses what cannot be repaired:
-// too short, or holding the placeholder byte. Null after a refusal.
-static char* ReadChecked(const char* path, bool locked, Held& held,
-                         RunOutcome& outcome, unsigned long& length,
-                         FileStamp& read) {
+// too short, or holding the placeholder byte. False after a refusal.
+static bool ReadChecked(const char* path, bool locked, Held& held,
+                        RunOutcome& outcome, unsigned long& length,
+                        FileStamp& read) {
   if (path == nullptr)
     held.data = ReadStream(stdin, length);
-  else if (locked && !HoldRunLock(path, held.lock)) {
-    Fail(held, outcome, kOpenFailed, 0, "another run is repairing it");
-    return nullptr;
-  } else
+  else if (locked && !HoldRunLock(path, held.lock))
+    return Fail(held, outcome, kOpenFailed, 0, "another run is repairing it");
+  else
     held.data = Readfile(const_cast<char*>(path), length, &read);
   if (held.data == nullptr) {
     int error = errno;
-    Fail(held, outcome, kOpenFailed, error,
-         error == 0 ? "not a regular file, or changed while it was read"
-                    : nullptr);
-    return nullptr;
+    return Fail(held, outcome, kOpenFailed, error,
+                error == 0 ? "not a regular file, or changed while it was read"
+                           : nullptr);
   }
-  if (length < kTimingLength) {
-    Fail(held, outcome, kOpenFailed, 0, "28 bytes or shorter");
-    return nullptr;
-  }
+  if (length < kTimingLength)
+    return Fail(held, outcome, kOpenFailed, 0, "28 bytes or shorter");
   char* placeholder = FindNextByte(held.data, length, kPlaceholder, false);
   if (placeholder != held.data || *held.data == kPlaceholder) {
     outcome.line = LineOf(held.data, placeholder);
-    Fail(held, outcome, kHoldsPlaceholder);
-    return nullptr;
+    return Fail(held, outcome, kHoldsPlaceholder);
   }
-  return held.data;
+  return true;
 }
 
 // The backup's name: refused when there is none, or when it reaches the
@@ -131,25 +126,14 @@ static bool NameBackup(const char* path, Held& held, RunOutcome& outcome) {
   return true;
 }
 
-// Replaces the file with the rebuilt one, in this order: the rebuilt file
-// is unmasked and synced; the backup is made and on disk; the rebuilt file
-// is renamed over the file, if the file is still as it was read and the
-// name still holds the file written; the folder is synced. A file that the
-// repair leaves as it was is not replaced, and keeps the backup it has:
-// after a run cut off once it had replaced the file, a second run then
-// keeps the backup of the file as it first was.
+// Replaces the file with its unmasked repair, in this order: the repair is
+// synced; the backup is made and on disk; the repair is renamed over the
+// file, if the file is still as it was read and the name still holds the
+// file written; the folder is synced.
 static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
                         const FileStamp& read) {
-  Likeness like = {held.data, length, false};
-  FilePass pass = ReplaceBytesInFile(held.out, kTimingLength, kPlaceholder, '>',
-                                     nullptr, &like);
-  if (pass == kPassReadFailed)
-    return Fail(held, outcome, kReadBackFailed, errno);
-  if (pass == kPassWriteFailed)
+  if (!SyncFile(held.out))
     return Fail(held, outcome, kReplaceFailed, errno);
-  if (like.same)
-    return true;
-  outcome.changed = true;
   if (!CreateBackup(held.backup, held.data, length, &read, held.real))
     return Fail(held, outcome, kBackupFailed, errno);
   FileStamp now, named, written;
@@ -173,10 +157,11 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
   outcome = RunOutcome();
   Held held = Held();
   held.lock = -1;
-  bool inPlace = path != nullptr && mode == kRepairFile;
+  bool checking = mode == kCheckFile;
+  bool inPlace = path != nullptr && !checking;
   unsigned long length = 0;
   FileStamp read = FileStamp();
-  if (ReadChecked(path, inPlace, held, outcome, length, read) == nullptr)
+  if (!ReadChecked(path, inPlace, held, outcome, length, read))
     return false;
   // Checking refuses what a repair would: a file without a backup name.
   if (path != nullptr && !NameBackup(path, held, outcome))
@@ -216,19 +201,20 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
   // bytes as read again.
   ReplaceBytes(held.data, length, kPlaceholder, '>');
 
-  if (mode == kCheckFile) {
-    outcome.changed =
-        !FileHoldsUnmasked(held.out, kPlaceholder, '>', held.data, length);
-    if (ferror(held.out) != 0)
-      return Fail(held, outcome, kReadBackFailed, errno);
-  } else if (path == nullptr) {
-    FilePass pass =
-        ReplaceBytesInFile(held.out, kTimingLength, kPlaceholder, '>', stdout);
-    if (pass == kPassReadFailed)
-      return Fail(held, outcome, kReadBackFailed, errno);
-    if (pass == kPassWriteFailed)
-      return Fail(held, outcome, kReplaceFailed, errno);
-  } else if (!ReplaceFile(held, outcome, length, read))
+  // Unmask pass: over the new file in place, or onto standard output. A
+  // file that the repair leaves as it was is not replaced and keeps the
+  // backup it has, so that a second run, or a retry after a run cut off
+  // once it had replaced the file, keeps the backup of the file as it was.
+  Likeness like = {held.data, length, false};
+  FilePass pass = ReplaceBytesInFile(
+      held.out, kTimingLength, kPlaceholder, '>',
+      path == nullptr && !checking ? stdout : nullptr, &like);
+  if (pass == kPassReadFailed)
+    return Fail(held, outcome, kReadBackFailed, errno);
+  if (pass == kPassWriteFailed)
+    return Fail(held, outcome, kReplaceFailed, errno);
+  outcome.changed = !like.same;
+  if (inPlace && outcome.changed && !ReplaceFile(held, outcome, length, read))
     return false;
   return End(held, outcome, false, kHint, 0, nullptr);
 }

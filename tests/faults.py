@@ -242,47 +242,28 @@ def order(program, root):
     failures.check(code == 0, "the traced run failed")
     with open(trace, errors="replace") as f:
         lines = [line.strip() for line in f]
-    base = os.path.basename
 
-    def first(test):
-        return next((i for i, line in enumerate(lines) if test(line)), None)
+    def fsync(tail):  # the sync of the file whose path ends with tail
+        return r"fsync\(\d+<[^>]*%s>\)" % re.escape(tail)
 
-    # Which new file became the backup and which the target, by their
-    # renames; then each one's sync, by the name strace -y shows.
-    renames = {}
-    for i, line in enumerate(lines):
-        match = re.search(r'rename\w*\(.*?"([^"]+)",.*?"([^"]+)"', line)
-        if match and " = 0" in line:
-            renames[base(match.group(2))] = (i, base(match.group(1)))
-    backup_renamed, backup_made = renames.get("movie.old", (None, None))
-    target_renamed, target_made = renames.get("movie.srt", (None, None))
+    def renamed(name):  # a rename onto name that succeeded
+        return r'rename\w*\(.*"([^"]*/)?%s"\) = 0' % re.escape(name)
+
     real_folder = os.path.realpath(folder)
-
-    def synced(name):
-        return first(lambda l: l.split("(")[0].endswith("fsync")
-                     and name is not None and l.split(">")[0].endswith("/" + name))
-
-    def folder_synced_after(at):
-        found = [i for i, l in enumerate(lines) if at is not None and i > at
-                 and l.split("(")[0].endswith("fsync") and "<%s>" % real_folder in l]
-        return found[0] if found else None
-
-    steps = [("backup synced", synced(backup_made)),
-             ("backup renamed", backup_renamed),
-             ("its folder synced", folder_synced_after(backup_renamed)),
-             ("repair synced", synced(target_made)),
-             ("repair renamed over the target", target_renamed),
-             ("the folder synced", folder_synced_after(target_renamed))]
-    for step, at in steps:
-        failures.check(at is not None, "no %s in the trace" % step)
-    if all(at is not None for _, at in steps):
-        # The repair's sync may come before the backup's steps or after.
-        chain = [steps[0], steps[1], steps[2], steps[4], steps[5]]
-        for (a, at), (b, bt) in zip(chain, chain[1:]):
-            failures.check(at < bt, "%s (line %d) not before %s (line %d)" % (a, at, b, bt))
-        failures.check(steps[3][1] < steps[4][1], "the repair is renamed before its sync")
-        for step, at in sorted(steps, key=lambda s: s[1]):
-            print("%-32s %s" % (step, lines[at]))
+    steps = [("repair synced", fsync("-repair")),
+             ("backup synced", fsync("-backup")),
+             ("backup renamed", renamed("movie.old")),
+             ("its folder synced", fsync(real_folder)),
+             ("repair renamed over the target", renamed("movie.srt")),
+             ("the folder synced", fsync(real_folder))]
+    at = -1
+    for step, pattern in steps:
+        at = next((i for i in range(at + 1, len(lines))
+                   if re.match(r"\d+\s+" + pattern, lines[i])), None)
+        if at is None:
+            failures.check(False, "no %s after the step before it" % step)
+            break
+        print("%-32s %s" % (step, lines[at]))
     target = os.path.realpath(os.path.join(folder, "movie.srt"))
     touched = [l for l in lines if ("<%s>" % target in l and re.match(
         r"\d+\s+(write|pwrite64|ftruncate|fallocate)\(", l)) or (
