@@ -13,8 +13,6 @@
 #include <stdio.h>
 #include <string>
 
-static const char kPlaceholder = '\xD0';
-
 static const std::string& Input() {
   static const std::string input = MakeMessySubtitles(50UL << 20);
   return input;
@@ -72,6 +70,14 @@ static void PlaceholderCheck(benchmark::State& state) {
   });
 }
 
+static void LineCheck(benchmark::State& state) {
+  TimeStep(state, Input(), [](std::string& data) {
+    unsigned long line = 0;
+    LineFault fault = CheckTimingLines(data.data(), data.size(), line);
+    benchmark::DoNotOptimize(fault);
+  });
+}
+
 static void Mask(benchmark::State& state) {
   TimeStep(state, Input(), [](std::string& data) {
     unsigned long arrows = 0;
@@ -92,7 +98,7 @@ static void Rebuild(benchmark::State& state) {
 static void Unmask(benchmark::State& state) {
   TimeStep(state, Masked().data, [](std::string& data) {
     unsigned long replaced =
-        ReplaceBytes(&data[0], data.size(), kPlaceholder, '>');
+        ReplaceBytes(&data[0], data.size(), kPlaceholder, kArrow);
     benchmark::DoNotOptimize(replaced);
   });
 }
@@ -102,6 +108,7 @@ BENCHMARK(MaskAndRebuild)
     ->UseManualTime()
     ->MinTime(2.0);
 BENCHMARK(PlaceholderCheck)->Unit(benchmark::kMillisecond)->UseManualTime();
+BENCHMARK(LineCheck)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(Mask)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(Rebuild)->Unit(benchmark::kMillisecond)->UseManualTime();
 BENCHMARK(Unmask)->Unit(benchmark::kMillisecond)->UseManualTime();

@@ -1,5 +1,8 @@
-// Fuzz target: masking, rebuild and unmask on any bytes. The input sits in
-// a block of exactly its size, so one byte read past it is caught.
+// Fuzz target: masking, the line check, rebuild and unmask on any bytes.
+// The input sits in a block of exactly its size, so one byte read past it
+// is caught. A file the check lets through comes out with every timing
+// line whole, in order, right after its number line, and a second repair
+// of the output gives the same bytes.
 #include "subtitle/mask.h"
 #include "subtitle/rebuild.h"
 #include "subtitle/scan.h"
@@ -8,8 +11,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-static const char kPlaceholder = '\xD0';
+#include <string>
 
 static void Check(bool holds, const char* what) {
   if (!holds) {
@@ -21,6 +23,54 @@ static void Check(bool holds, const char* what) {
 static bool IsTimingArrow(const char* data, size_t at) {
   return data[at - 1] == '-' && data[at - 2] == '-' && data[at - 7] == ',' &&
          data[at - 10] == ':';
+}
+
+// Masks, rebuilds and unmasks data: the bytes a repair writes.
+static std::string Repaired(const std::string& data, unsigned long arrows) {
+  std::string masked = data;
+  unsigned long counted = 0;
+  ConvertChar(&masked[0], masked.size(), kPlaceholder, counted);
+  Check(counted == arrows, "the arrows counted are the timing lines");
+  char* out = nullptr;
+  size_t written = 0;
+  FILE* stream = open_memstream(&out, &written);
+  Check(RebuildSRT(&masked[0], masked.size(), 1, arrows, stream),
+        "the rebuild runs");
+  fclose(stream);
+  ReplaceBytes(out, written, kPlaceholder, kArrow);
+  std::string result(out, written);
+  free(out);
+  return result;
+}
+
+static bool IsBreak(char c) {
+  return c == '\r' || c == '\n';
+}
+
+// Each timing line of in, whole, stands in out in order, each right after
+// its number line.
+static void CheckTimingLinesKept(const std::string& in, const std::string& out,
+                                 unsigned long arrows) {
+  size_t content = in.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  size_t found = 0;
+  unsigned long number = 1;
+  for (size_t i = 10; i < in.size(); ++i) {
+    if (in[i] != '>' || !IsTimingArrow(in.data(), i))
+      continue;
+    size_t start = i, end = i;
+    while (start > content && !IsBreak(in[start - 1]))
+      --start;
+    while (end < in.size() && !IsBreak(in[end]))
+      ++end;
+    std::string entry =
+        std::to_string(number++) + "\r\n" + in.substr(start, end - start);
+    found = out.find(entry, found);
+    Check(found != std::string::npos, "a timing line kept whole, in order");
+    Check(found == 0 || out.compare(found - 2, 2, "\r\n") == 0,
+          "its number line starts a line");
+    found += entry.size();
+  }
+  Check(number == arrows + 1, "every timing line is found");
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
@@ -54,9 +104,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FILE* stream = open_memstream(&out, &written);
     Check(RebuildSRT(copy, size, 1, arrows, stream), "the rebuild runs");
     fclose(stream);
-    ReplaceBytes(out, written, kPlaceholder, '>');
+    ReplaceBytes(out, written, kPlaceholder, kArrow);
     Check(memchr(out, kPlaceholder, written) == nullptr,
           "nothing masked is left after the unmask");
+    unsigned long line = 0;
+    std::string input(in, size), output(out, written);
+    if (CheckTimingLines(in, size, line) == kNoLineFault && written > 28) {
+      CheckTimingLinesKept(input, output, arrows);
+      Check(CheckTimingLines(out, written, line) == kNoLineFault,
+            "the output passes the check");
+      unsigned long again = 0;
+      std::string masked = output;
+      ConvertChar(&masked[0], masked.size(), kPlaceholder, again);
+      Check(Repaired(output, again) == output,
+            "a second repair changes nothing");
+    }
     free(out);
   }
   free(copy);

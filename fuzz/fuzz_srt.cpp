@@ -14,8 +14,6 @@
 #include <string.h>
 #include <string>
 
-static const char kPlaceholder = '\xD0';
-
 static void Check(bool holds, const char* what) {
   if (!holds) {
     fprintf(stderr, "invariant broken: %s\n", what);
@@ -130,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   FILE* stream = open_memstream(&out, &written);
   Check(RebuildSRT(copy, file.size(), 1, arrows, stream), "the rebuild runs");
   fclose(stream);
-  ReplaceBytes(out, written, kPlaceholder, '>');
+  ReplaceBytes(out, written, kPlaceholder, kArrow);
   std::string text = TextBytes(file);
   std::string result = WithoutLineBreaks(out, written);
   size_t found = 0;

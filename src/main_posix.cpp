@@ -80,16 +80,9 @@ static int Answer(const char* text) {
 // The one line of a failed file: FILE: TEXT, then why in brackets where
 // that is known.
 static bool ReportFailure(const char* file, const RunOutcome& outcome) {
-  char why[160] = "";
-  if (outcome.message == kHoldsPlaceholder)
-    snprintf(why, sizeof why,
-             " (the byte 0xD0 first stands on line %lu; UTF-8 Cyrillic text "
-             "and several 8-bit code pages hold it)",
-             outcome.line);
-  else if (outcome.reason != nullptr)
+  char why[sizeof outcome.reason + 3] = "";
+  if (outcome.reason[0] != '\0')
     snprintf(why, sizeof why, " (%s)", outcome.reason);
-  else if (outcome.error != 0)
-    snprintf(why, sizeof why, " (%s)", strerror(outcome.error));
   const char* text = MessageText(outcome.message);
   size_t size = strlen(file) + strlen(text) + strlen(why) + 3;
   char* line = static_cast<char*>(malloc(size));

@@ -38,8 +38,14 @@ MessageStyle MessageStyleOf(Message message) {
   return kMessages[message].style;
 }
 
-// Stands for a stray '>' from masking until the unmask pass restores it.
-static const char kPlaceholder = '\xD0';
+// Why a file is refused for its content; %lu is the line concerned.
+static const char kPlaceholderReason[] =
+    "the byte 0xD0 first stands on line %lu; UTF-8 Cyrillic text and several "
+    "8-bit code pages hold it";
+static const char kNotTimingReason[] =
+    "line %lu looks like a timing line but is not in the form "
+    "00:00:00,000 --> 00:00:00,000";
+static const char kTwoArrowsReason[] = "line %lu holds two timing arrows";
 
 // What a run holds until it ends, whichever way it ends.
 struct Held {
@@ -54,7 +60,7 @@ struct Held {
 // Ends the run: closes and releases what it holds, removes a new file that
 // has not taken the file's place, and records how it went.
 static bool End(Held& held, RunOutcome& outcome, bool failed, Message message,
-                int error, const char* reason) {
+                int error, const char* reason, unsigned long line) {
   if (held.out != nullptr)
     fclose(held.out);
   if (held.made != nullptr)
@@ -67,21 +73,18 @@ static bool End(Held& held, RunOutcome& outcome, bool failed, Message message,
   outcome.failed = failed;
   outcome.message = message;
   outcome.error = error;
-  outcome.reason = reason;
+  if (reason != nullptr)
+    snprintf(outcome.reason, sizeof outcome.reason, reason, line);
+  else if (error != 0)
+    snprintf(outcome.reason, sizeof outcome.reason, "%s", strerror(error));
   return !failed;
 }
 
+// Ends a failed run; a reason with %lu in it names line.
 static bool Fail(Held& held, RunOutcome& outcome, Message message,
-                 int error = 0, const char* reason = nullptr) {
-  return End(held, outcome, true, message, error, reason);
-}
-
-// Line (from 1) of the byte at at.
-static unsigned long LineOf(const char* data, const char* at) {
-  unsigned long line = 1;
-  for (const char* byte = data; byte < at; ++byte)
-    line += *byte == '\n';
-  return line;
+                 int error = 0, const char* reason = nullptr,
+                 unsigned long line = 0) {
+  return End(held, outcome, true, message, error, reason, line);
 }
 
 // Reads the file, or standard input, and refuses what cannot be repaired:
@@ -105,8 +108,9 @@ static bool ReadChecked(const char* path, bool locked, Held& held,
     return Fail(held, outcome, kOpenFailed, 0, "28 bytes or shorter");
   char* placeholder = FindNextByte(held.data, length, kPlaceholder, false);
   if (placeholder != held.data || *held.data == kPlaceholder) {
-    outcome.line = LineOf(held.data, placeholder);
-    return Fail(held, outcome, kHoldsPlaceholder);
+    unsigned long at = static_cast<unsigned long>(placeholder - held.data);
+    return Fail(held, outcome, kHoldsPlaceholder, 0, kPlaceholderReason,
+                CountLines(held.data, at));
   }
   return true;
 }
@@ -167,6 +171,15 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
   if (path != nullptr && !NameBackup(path, held, outcome))
     return false;
 
+  // A line that looks like a timing line but cannot be read as one would
+  // come out damaged: the file is refused before anything is written.
+  unsigned long line = 0;
+  LineFault fault = CheckTimingLines(held.data, length, line);
+  if (fault != kNoLineFault)
+    return Fail(held, outcome, kRebuildFailed, 0,
+                fault == kTwoArrows ? kTwoArrowsReason : kNotTimingReason,
+                line);
+
   // Rebuild pass, into a new file: beside the file when it is to replace
   // it, and there what a killed run on this file left goes first.
   unsigned long arrows = 0;
@@ -199,7 +212,7 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
                 "no timing line is complete");
   // The file held no placeholder, so turning every one back gives the
   // bytes as read again.
-  ReplaceBytes(held.data, length, kPlaceholder, '>');
+  ReplaceBytes(held.data, length, kPlaceholder, kArrow);
 
   // Unmask pass: over the new file in place, or onto standard output. A
   // file that the repair leaves as it was is not replaced and keeps the
@@ -207,7 +220,7 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
   // once it had replaced the file, keeps the backup of the file as it was.
   Likeness like = {held.data, length, false};
   FilePass pass = ReplaceBytesInFile(
-      held.out, kTimingLength, kPlaceholder, '>',
+      held.out, kTimingLength, kPlaceholder, kArrow,
       path == nullptr && !checking ? stdout : nullptr, &like);
   if (pass == kPassReadFailed)
     return Fail(held, outcome, kReadBackFailed, errno);
@@ -216,5 +229,5 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
   outcome.changed = !like.same;
   if (inPlace && outcome.changed && !ReplaceFile(held, outcome, length, read))
     return false;
-  return End(held, outcome, false, kHint, 0, nullptr);
+  return End(held, outcome, false, kHint, 0, nullptr, 0);
 }

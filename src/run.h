@@ -27,16 +27,15 @@ MessageStyle MessageStyleOf(Message message);
 // repair would change it.
 enum RunMode { kRepairFile, kCheckFile };
 
-// What a run came to. When it failed: its message, and what is known of
-// why (the system's error number, or a text of the run's own, or the line
-// of the first placeholder byte). When it ended well: the entries it
-// numbered, and whether the repair changed the file (or, checking, would).
+// What a run came to. When it failed: its message, and why in words (the
+// run's own account, or the system's for the call that failed; empty when
+// nothing is known). When it ended well: the entries it numbered, and
+// whether the repair changed the file (or, checking, would).
 struct RunOutcome {
   bool failed;
   Message message;
-  int error;          // errno of the failed call; 0 when there was none
-  const char* reason; // the run's own account; null when there is none
-  unsigned long line; // line of the first placeholder byte; 0 when none
+  int error; // errno of the failed call; 0 when there was none
+  char reason[200];
   unsigned long entries;
   bool changed;
 };

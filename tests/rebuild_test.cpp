@@ -2,6 +2,8 @@
 // stray arrows masked before and restored after, as the run does it.
 #include "subtitle/rebuild.h"
 
+#include "subtitle/mask.h"
+
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -53,13 +55,14 @@ const Case kCases[] = {
      "1\n" T1 "\nA\n\n2\n" T2 "\r\n\r\n\n", "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2},
     {"timing line cut short at the end",
      "1\n" T1 "\nA\n\n2\n" T2 "\nB\n\n3\n00:00:05,000 --> 00:0",
-     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n\r\n"},
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2
+     "\r\nB\r\n\r\n3\r\n00:00:05,000 --> 00:0"},
     {"NUL in a middle text kept", "1\n" T1 "\na\0b\n\n2\n" T2 "\nc\0d"s,
      "1\r\n" T1 "\r\na\0b\r\n\r\n2\r\n" T2 "\r\nc\0d"s},
     {"markup restored", "1\n" T1 "\n<b>x > y</b>\n\n2\n" T2 "\n<i>B</i>",
      "1\r\n" T1 "\r\n<b>x > y</b>\r\n\r\n2\r\n" T2 "\r\n<i>B</i>"},
     {"coordinates after the timing line", "1\n" T1 " X1:10\nA\n\n2\n" T2 "\nB",
-     "1\r\n" T1 "\r\n X1:10\nA\r\n\r\n2\r\n" T2 "\r\nB"},
+     "1\r\n" T1 " X1:10\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
     {"failed arrow test joins the previous text",
      "1\n" T1 "\nA\n\n2\n00:00:03.000 --> 00:00:04,000\nB\n\n3\n" T3 "\nC",
      "1\r\n" T1 "\r\nA\n\n2\n00:00:03.000 --> 00:00:04,000\nB\r\n\r\n2\r\n" T3
@@ -138,12 +141,12 @@ const Case kEmptyEntries[] = {
     {"18: two digits, LF, two-digit hour", "1\n" T1 "\n\n12\n" T2 "\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
     {"16: one digit, LF, one-digit hour", "1\n" T1 "\n\n2\n" H2 "\nB",
-     "1\r\n" T1 "\r\n\r\n2\r\n\n" H2 "\r\nB"},
+     "1\r\n" T1 "\r\n\r\n2\r\n" H2 "\r\nB"},
     {"17: one digit, LF, two-digit hour", "1\n" T1 "\n\n2\n" T2 "\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
     {"17: one digit, CR LF, one-digit hour",
      "1\r\n" T1 "\r\n\r\n2\r\n" H2 "\r\nB",
-     "1\r\n" T1 "\r\n\r\n2\r\n\n" H2 "\r\nB"},
+     "1\r\n" T1 "\r\n\r\n2\r\n" H2 "\r\nB"},
     {"19: two digits, CR LF, two-digit hour",
      "1\r\n" T1 "\r\n\r\n12\r\n" T2 "\r\nB",
      "1\r\n" T1 "\r\n\r\n2\r\n" T2 "\r\nB"},
@@ -153,15 +156,13 @@ const Case kEmptyEntries[] = {
     {"18: a one-byte text is no empty entry", "1\n" T1 "\na\r\n" T2 "\nB",
      "1\r\n" T1 "\r\na\r\n\r\n2\r\n" T2 "\r\nB"},
     {"16: a one-byte text is no empty entry", "1\n" T1 "\na\n" H2 "\nB",
-     "1\r\n" T1 "\r\na\r\n\r\n2\r\n\n" H2 "\r\nB"},
+     "1\r\n" T1 "\r\na\r\n\r\n2\r\n" H2 "\r\nB"},
     {"18: a two-byte text is no empty entry", "1\n" T1 "\nab\n" T2 "\nB",
      "1\r\n" T1 "\r\nab\r\n\r\n2\r\n" T2 "\r\nB"},
-    {"16: a byte in front of the timing line is no empty entry",
-     "1\n" T1 "\nx" T2 "\nB", "1\r\n" T1 "\r\nx\r\n\r\n2\r\n" T2 "\r\nB"},
     {"a three-byte text is kept", "1\n" T1 "\nabc\n" T2 "\nB",
      "1\r\n" T1 "\r\nabc\r\n\r\n2\r\n" T2 "\r\nB"},
     {"14: timing lines back to back", "1\n" T1 "\n" H2 "\nB",
-     "1\r\n" T1 "\r\n\r\n2\r\n\n" H2 "\r\nB"},
+     "1\r\n" T1 "\r\n\r\n2\r\n" H2 "\r\nB"},
 };
 
 TEST(RebuildSRT, EmptyMiddleEntries) {
@@ -171,21 +172,112 @@ TEST(RebuildSRT, EmptyMiddleEntries) {
   }
 }
 
-// The 29 bytes copied are always the 15 before the arrow, the arrow and
-// the 13 after it, whatever the hours look like.
+// A timing line is copied whole, as written, whatever its length.
 const Case kShortHours[] = {
     {"one-digit hours in both times", "1\n0:00:01,000 --> 0:00:02,000\nHi",
-     "1\r\n\n0:00:01,000 --> 0:00:02,000\n\r\nHi"},
+     "1\r\n0:00:01,000 --> 0:00:02,000\r\nHi"},
     {"one-digit start hour", "1\n0:00:01,000 --> 00:00:02,000\nHi",
-     "1\r\n\n0:00:01,000 --> 00:00:02,000\r\nHi"},
+     "1\r\n0:00:01,000 --> 00:00:02,000\r\nHi"},
     {"one-digit end hour", "1\n00:00:01,000 --> 0:00:02,000\nHi",
-     "1\r\n00:00:01,000 --> 0:00:02,000\n\r\nHi"},
+     "1\r\n00:00:01,000 --> 0:00:02,000\r\nHi"},
 };
 
 TEST(RebuildSRT, TimingLinesWithOneDigitHours) {
   for (const Case& c : kShortHours) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Rebuilt(c.in), c.out);
+  }
+}
+
+// Every timing line stands whole in the output, as written; a line that
+// looks like a timing line but cannot be read as one refuses the file, at
+// its line. A refused row has no output.
+struct Form {
+  const char* name;
+  std::string in, out;
+  LineFault fault;
+  unsigned long line;
+};
+
+const Form kForms[] = {
+    {"coordinates kept on the line",
+     "1\n00:00:15,712 --> 00:00:17,399 X1:000 X2:000 Y1:050 Y2:100\nHi\n\n"
+     "2\n" T2 "\nB",
+     "1\r\n00:00:15,712 --> 00:00:17,399 X1:000 X2:000 Y1:050 Y2:100\r\nHi"
+     "\r\n\r\n2\r\n" T2 "\r\nB",
+     kNoLineFault, 0},
+    {"text after the end time, CR LF",
+     "1\r\n00:31:37,894 --> 00:31:39,928 hack the gibson\r\nHi\r\n",
+     "1\r\n00:31:37,894 --> 00:31:39,928 hack the gibson\r\nHi\r\n",
+     kNoLineFault, 0},
+    {"no end time",
+     "1\n00:00:00,000 -->\nSubRip doesn't technically allow\n\n2\n" T2 "\nB",
+     "1\r\n00:00:00,000 -->\r\nSubRip doesn't technically allow\r\n\r\n2\r\n" T2
+     "\r\nB",
+     kNoLineFault, 0},
+    {"one-digit hours, a middle entry",
+     "1\n" T1 "\nA\n\n2\n0:55:40,920 --> 0:55:44,760\nB\n\n3\n" T3 "\nC",
+     "1\r\n" T1
+     "\r\nA\r\n\r\n2\r\n0:55:40,920 --> 0:55:44,760\r\nB\r\n\r\n3\r\n" T3
+     "\r\nC",
+     kNoLineFault, 0},
+    {"three-digit hours",
+     "1\n100:00:00,000 --> 100:00:01,000\nA\n\n2\n" T2 "\nB",
+     "1\r\n100:00:00,000 --> 100:00:01,000\r\nA\r\n\r\n2\r\n" T2 "\r\nB",
+     kNoLineFault, 0},
+    {"an end time out of range", "1\n00:00:00,000 --> 999:99:99,999\nA",
+     "1\r\n00:00:00,000 --> 999:99:99,999\r\nA", kNoLineFault, 0},
+    {"blanks and tabs around the start time",
+     "1\n \t00:00:01,000\t--> 00:00:02,000\nA",
+     "1\r\n \t00:00:01,000\t--> 00:00:02,000\r\nA", kNoLineFault, 0},
+    {"after a byte-order mark, a short timing line first",
+     "\xEF\xBB\xBF"
+     "0:00:01,000 --> 0:00:02,000\nA",
+     "1\r\n0:00:01,000 --> 0:00:02,000\r\nA", kNoLineFault, 0},
+    {"CR-only breaks, a short timing line",
+     "1\r" T1 "\rA\r\r2\r0:00:03,000 --> 0:00:04,000\rB",
+     "1\r\n" T1 "\r\nA\r\n\r\n2\r\n0:00:03,000 --> 0:00:04,000\r\nB",
+     kNoLineFault, 0},
+    {"arrows in a text are text", "1\n" T1 "\nHe said --> go\n-> or <b>\n",
+     "1\r\n" T1 "\r\nHe said --> go\n-> or <b>\n", kNoLineFault, 0},
+    {"near miss: two-digit milliseconds",
+     "1\n" T1 "\nA\n\n2\n00:00:03,00 --> 00:00:04,00\nB", "", kNotTimingForm,
+     6},
+    {"near miss: a full stop",
+     "1\n" T1 "\nA\n\n2\n00:00:02.400 --> 00:00:05.200\n", "", kNotTimingForm,
+     6},
+    {"near miss: one-digit fields",
+     "1\n" T1 "\nA\n\n2\n0:0:7,560 --> 0:0:9,700\nB", "", kNotTimingForm, 6},
+    {"near miss: one dash",
+     "1\n" T1 "\nA\n\n2\n00:00:03,000 -> 00:00:04,000\nB", "", kNotTimingForm,
+     6},
+    {"near miss before the first timing line",
+     "1\n00:00:02.400 --> 00:00:05.200\nA\n\n2\n" T2 "\nB", "", kNotTimingForm,
+     2},
+    {"near miss in the first ten bytes", "0:0:0,0->\n1\n" T1 "\nA", "",
+     kNotTimingForm, 1},
+    {"near miss on CR-only lines", "1\r" T1 "\rA\r\r2\r00:00:03.000 --> x\r",
+     "", kNotTimingForm, 6},
+    {"a number in front of the start time",
+     "1 00:00:01,000 --> 00:00:02,000\nA", "", kNotTimingForm, 1},
+    {"a byte in front of the start time", "1\n" T1 "\nA\nx" T2 "\nB", "",
+     kNotTimingForm, 4},
+    {"two arrows on one line", "1\n00:00:01,000 --> 00:00:02,000 -->\nA", "",
+     kTwoArrows, 2},
+    {"an arrow at the start of the next line, LF", "1\n" T1 "\n--> A\n", "",
+     kNotTimingForm, 3},
+};
+
+TEST(RebuildSRT, TimingLinesKeptWholeOrRefused) {
+  for (const Form& c : kForms) {
+    SCOPED_TRACE(c.name);
+    unsigned long line = 0;
+    EXPECT_EQ(CheckTimingLines(c.in.data(), c.in.size(), line), c.fault);
+    EXPECT_EQ(line, c.line);
+    if (c.fault != kNoLineFault)
+      continue;
+    EXPECT_EQ(Rebuilt(c.in), c.out);
+    EXPECT_EQ(Rebuilt(c.out), c.out) << "a second repair changes nothing";
   }
 }
 
@@ -242,28 +334,28 @@ TEST(RebuildSRT, OutputOfManyBlocks) {
   EXPECT_TRUE(Rebuilt(in) == out) << "the rebuilt bytes differ";
 }
 
-TEST(RebuildSRT, LongRunsOfLineBreaks) {
+// However long a run of line breaks or a number line, the scans that find
+// the end of a middle text reach over it, so a repair of a repair changes
+// nothing.
+TEST(RebuildSRT, LongRunsOfLineBreaksAndNumbers) {
   std::string many(3000, '\n');
-  EXPECT_EQ(Rebuilt("1\n" T1 + many + "A\n\n2\n" T2 "\nB"),
-            "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB")
-      << "after a timing line every line break goes";
-  // Between a text and the next number line the backward scans reach 1000
-  // bytes: up to 999 line breaks go, a longer run is kept with the text.
-  std::string under(999, '\n');
-  EXPECT_EQ(Rebuilt("1\n" T1 "\nHello" + under + "2\n" T2 "\nB"),
-            "1\r\n" T1 "\r\nHello\r\n\r\n2\r\n" T2 "\r\nB");
-  std::string over(1000, '\n');
-  EXPECT_EQ(Rebuilt("1\n" T1 "\nHello" + over + "2\n" T2 "\nB"),
-            "1\r\n" T1 "\r\nHello" + over + "\r\n\r\n2\r\n" T2 "\r\nB");
-  EXPECT_EQ(Rebuilt("1\n" T1 "\nHello\n2" + over + T2 "\nB"),
-            "1\r\n" T1 "\r\nHello\n2" + over + "\r\n\r\n2\r\n" T2 "\r\nB")
-      << "a run before the timing line keeps the number line as text";
-}
-
-TEST(RebuildSRT, NumberLineLongerThanTheScanStaysInTheText) {
   std::string number(1200, '9');
-  EXPECT_EQ(Rebuilt("1\n" T1 "\nA\n" + number + "\n" T2 "\nB"),
-            "1\r\n" T1 "\r\nA\n" + number + "\r\n\r\n2\r\n" T2 "\r\nB");
+  const Case cases[] = {
+      {"after a timing line", "1\n" T1 + many + "A\n\n2\n" T2 "\nB",
+       "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
+      {"after a text", "1\n" T1 "\nHello" + many + "2\n" T2 "\nB",
+       "1\r\n" T1 "\r\nHello\r\n\r\n2\r\n" T2 "\r\nB"},
+      {"after the number line", "1\n" T1 "\nHello\n2" + many + T2 "\nB",
+       "1\r\n" T1 "\r\nHello\r\n\r\n2\r\n" T2 "\r\nB"},
+      {"a number line of 1200 digits",
+       "1\n" T1 "\nA\n" + number + "\n" T2 "\nB",
+       "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Rebuilt(c.in), c.out);
+    EXPECT_EQ(Rebuilt(c.out), c.out) << "a second repair changes nothing";
+  }
 }
 
 TEST(RebuildSRT, RefusesWithoutWriting) {

@@ -291,6 +291,13 @@ TEST(Program, RefusalsChangeNothing) {
       {"no timing line: the wrong file dropped", "movie.nfo",
        "Dear diary, today I dropped the wrong file > oops.\n",
        Said("movie.nfo", REBUILD_FAILED, "no timing line found")},
+      {"a near miss", "movie.srt",
+       "1\n" T1 "\nA\n\n2\n00:00:02.400 --> 00:00:05.200\nB\n",
+       Said("movie.srt", REBUILD_FAILED,
+            "line 6 looks like a timing line but is not in the form "
+            "00:00:00,000 --> 00:00:00,000")},
+      {"two arrows on a line", "movie.srt", "1\r\n" T1 " -->\r\nA\r\n",
+       Said("movie.srt", REBUILD_FAILED, "line 2 holds two timing arrows")},
       {"a timing line cut short: nothing to rebuild", "movie.srt",
        "some words before it\n1\n00:00:01,000 --> 00:0",
        Said("movie.srt", READ_BACK_FAILED, "no timing line is complete")},

@@ -114,7 +114,7 @@ std::string Rebuilt(const std::string& in) {
     return "(refused)";
   std::string written = ReadBytes(path);
   if (!written.empty())
-    ReplaceBytes(&written[0], written.size(), '\xD0', '>');
+    ReplaceBytes(&written[0], written.size(), kPlaceholder, kArrow);
   return written;
 }
 

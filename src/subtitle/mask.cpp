@@ -1,8 +1,17 @@
-// mask.cpp - masks every stray '>' so that each '>' left in the buffer
-// (from its eleventh byte on) is the arrow of a timing line.
+// mask.cpp - finds where a timing line starts and ends, refuses lines that
+// look like timing lines but cannot be read as one, and masks every stray
+// '>' so that each '>' left in the buffer (from its eleventh byte on) is
+// the arrow of a timing line.
 #include "subtitle/mask.h"
 
 #include "subtitle/scan.h"
+
+#include <stdint.h>
+#include <string.h>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // Positions handled per block: few enough that the block's count of
 // arrows fits in one byte.
@@ -13,6 +22,222 @@ static const unsigned long kMaskBlock = 240;
 static bool IsTimingArrow(const char* arrow) {
   return (arrow[-1] == '-') & (arrow[-2] == '-') & (arrow[-7] == ',') &
          (arrow[-10] == ':');
+}
+
+static bool IsBreak(char c) {
+  return c == '\r' || c == '\n';
+}
+
+// True when none of the 8 bytes at at is CR or LF: a byte equal to either
+// turns to zero under the xor, and the subtraction finds any zero byte.
+static bool HasNoBreak8(const char* at) {
+  const uint64_t ones = 0x0101010101010101ULL;
+  const uint64_t highs = 0x8080808080808080ULL;
+  uint64_t word;
+  memcpy(&word, at, sizeof word);
+  uint64_t cr = word ^ (ones * '\r');
+  uint64_t lf = word ^ (ones * '\n');
+  return ((((cr - ones) & ~cr) | ((lf - ones) & ~lf)) & highs) == 0;
+}
+
+unsigned long FindContentStart(const char* data, unsigned long length) {
+  bool mark = length >= 3 && data[0] == '\xEF' && data[1] == '\xBB' &&
+              data[2] == '\xBF';
+  return mark ? 3 : 0;
+}
+
+// First byte of the line that holds at.
+static unsigned long FindLineStart(const char* data, unsigned long content,
+                                   unsigned long at) {
+  while (at > content && !IsBreak(data[at - 1]))
+    --at;
+  return at;
+}
+
+// The standard line is told by a break (or the content's start) 16 bytes
+// in front of the arrow, a break (or the end) 14 bytes after it, and none
+// in between; any other line is walked to its breaks.
+void FindTimingLine(const char* data, unsigned long length,
+                    unsigned long content, unsigned long arrow,
+                    unsigned long& start, unsigned long& end) {
+  if (arrow >= content + kArrowOffset &&
+      (arrow - kArrowOffset == content ||
+       IsBreak(data[arrow - kArrowOffset - 1])) &&
+      HasNoBreak8(data + arrow - kArrowOffset) && HasNoBreak8(data + arrow - 8))
+    start = arrow - kArrowOffset;
+  else
+    start = FindLineStart(data, content, arrow);
+  unsigned long after = arrow + kAfterArrow + 1;
+  if (after <= length && (after == length || IsBreak(data[after])) &&
+      HasNoBreak8(data + arrow + 1) && HasNoBreak8(data + after - 8)) {
+    end = after;
+    return;
+  }
+  end = arrow + 1;
+  while (end < length && !IsBreak(data[end]))
+    ++end;
+}
+
+static bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+static void SkipBlanks(const char* data, unsigned long end, unsigned long& at) {
+  while (at < end && (data[at] == ' ' || data[at] == '\t'))
+    ++at;
+}
+
+// Moves at over 1 to most digits; false when there is none.
+static bool SkipDigits(const char* data, unsigned long end, unsigned long& at,
+                       unsigned long most) {
+  unsigned long first = at;
+  while (at < end && at - first < most && IsDigit(data[at]))
+    ++at;
+  return at != first;
+}
+
+// Moves at over one byte of bytes; false when another stands there.
+static bool SkipOne(const char* data, unsigned long end, unsigned long& at,
+                    const char* bytes) {
+  if (at == end || data[at] == '\0' || strchr(bytes, data[at]) == nullptr)
+    return false;
+  ++at;
+  return true;
+}
+
+// Moves at over blanks, D{1,3}:D{1,2}:D{1,2}, one of separators, D{1,3}
+// and blanks; false when the bytes from at are not a start time so.
+static bool SkipStartTime(const char* data, unsigned long end,
+                          unsigned long& at, const char* separators) {
+  SkipBlanks(data, end, at);
+  bool time = SkipDigits(data, end, at, 3) && SkipOne(data, end, at, ":") &&
+              SkipDigits(data, end, at, 2) && SkipOne(data, end, at, ":") &&
+              SkipDigits(data, end, at, 2) &&
+              SkipOne(data, end, at, separators) &&
+              SkipDigits(data, end, at, 3);
+  SkipBlanks(data, end, at);
+  return time;
+}
+
+static bool IsDigitByte(unsigned char c) {
+  return static_cast<unsigned char>(c - '0') < 10;
+}
+
+// The 15 bytes in front of an arrow are "DD:DD:DD,DDD --" with a blank
+// or tab before the dashes (the arrow test has seen the ',', the second
+// ':' and the dashes). Tested without a branch: nearly every timing line
+// is one.
+static bool IsStandardStart(const char* start) {
+  const unsigned char* l = reinterpret_cast<const unsigned char*>(start);
+  return IsDigitByte(l[0]) & IsDigitByte(l[1]) & (l[2] == ':') &
+         IsDigitByte(l[3]) & IsDigitByte(l[4]) & IsDigitByte(l[6]) &
+         IsDigitByte(l[7]) & IsDigitByte(l[9]) & IsDigitByte(l[10]) &
+         IsDigitByte(l[11]) & ((l[12] == ' ') | (l[12] == '\t'));
+}
+
+// The line from start up to the stray '>' at stray is a near miss: a start
+// time with ',', '.' or ':' before its milliseconds, blanks, and dashes.
+static bool IsNearMiss(const char* data, unsigned long start,
+                       unsigned long stray) {
+  unsigned long at = start;
+  if (!SkipStartTime(data, stray, at, ",.:") || at == stray || data[at] != '-')
+    return false;
+  while (at < stray && data[at] == '-')
+    ++at;
+  return at == stray;
+}
+
+// The line of the '>' at at, with '-' in front of it: a timing line whose
+// start must be a start time and blanks alone, or a stray '>' that must not
+// end a near miss. lastArrow is the timing arrow before, if any (arrowSeen).
+static LineFault CheckDashArrow(const char* data, unsigned long length,
+                                unsigned long content, unsigned long at,
+                                unsigned long& lastArrow, bool& arrowSeen) {
+  (void)length;
+  if (at < kUntestedBytes || !IsTimingArrow(data + at)) {
+    bool nearMiss = IsNearMiss(data, FindLineStart(data, content, at), at);
+    return nearMiss ? kNotTimingForm : kNoLineFault;
+  }
+  bool seen = arrowSeen;
+  unsigned long last = lastArrow;
+  lastArrow = at;
+  arrowSeen = true;
+  if (at >= content + kArrowOffset &&
+      (at - kArrowOffset == content || IsBreak(data[at - kArrowOffset - 1])) &&
+      IsStandardStart(data + at - kArrowOffset))
+    return kNoLineFault;
+  unsigned long start = FindLineStart(data, content, at);
+  if (seen && last >= start)
+    return kTwoArrows;
+  unsigned long time = start;
+  if (!SkipStartTime(data, at - 2, time, ",") || time != at - 2)
+    return kNotTimingForm;
+  return kNoLineFault;
+}
+
+// Bytes tested at a time for a '>' with a dash in front of it.
+static const unsigned long kDashBlock = 64;
+
+// Bit i set for each of the 64 bytes from at that is '>' with '-' in front
+// of it; at - 1 is read too.
+static uint64_t FindDashArrows(const char* at) {
+  uint64_t bits = 0;
+#if defined(__SSE2__)
+  const __m128i arrow = _mm_set1_epi8(kArrow), dash = _mm_set1_epi8('-');
+  for (unsigned i = 0; i < kDashBlock; i += 16) {
+    __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + i));
+    __m128i before =
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(at + i - 1));
+    __m128i both = _mm_and_si128(_mm_cmpeq_epi8(bytes, arrow),
+                                 _mm_cmpeq_epi8(before, dash));
+    bits |=
+        static_cast<uint64_t>(static_cast<unsigned>(_mm_movemask_epi8(both)))
+        << i;
+  }
+#else
+  for (unsigned i = 0; i < kDashBlock; ++i)
+    bits |= static_cast<uint64_t>(at[i] == kArrow && at[i - 1] == '-') << i;
+#endif
+  return bits;
+}
+
+// Both a timing arrow and a near miss end in "->", so only a '>' with a
+// dash in front of it is looked at: 64 bytes at a time are tested for one,
+// and markup such as <i> costs nothing.
+LineFault CheckTimingLines(const char* data, unsigned long length,
+                           unsigned long& line) {
+  unsigned long content = FindContentStart(data, length);
+  unsigned long lastArrow = 0;
+  bool arrowSeen = false;
+  for (unsigned long at = 1; at < length; at += kDashBlock) {
+    uint64_t bits = 0;
+    if (length - at >= kDashBlock) {
+      bits = FindDashArrows(data + at);
+    } else {
+      for (unsigned long i = 0; at + i < length; ++i)
+        bits |= static_cast<uint64_t>(data[at + i] == kArrow &&
+                                      data[at + i - 1] == '-')
+                << i;
+    }
+    for (; bits != 0; bits &= bits - 1) {
+      unsigned long found =
+          at + static_cast<unsigned long>(__builtin_ctzll(bits));
+      LineFault fault =
+          CheckDashArrow(data, length, content, found, lastArrow, arrowSeen);
+      if (fault != kNoLineFault) {
+        line = CountLines(data, found);
+        return fault;
+      }
+    }
+  }
+  return kNoLineFault;
+}
+
+unsigned long CountLines(const char* data, unsigned long at) {
+  unsigned long line = 1;
+  for (unsigned long i = 0; i < at; ++i)
+    line += data[i] == '\n' || (data[i] == '\r' && data[i + 1] != '\n');
+  return line;
 }
 
 // One '>' at a time, each test seeing the masking done before it: the walk

@@ -9,13 +9,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-static const char kArrow = '>';
-static const unsigned long kScanLimit = 1000; // reach of a backward scan
-// In front of the next arrow this many bytes is the byte before the next
-// timing line (two-digit start hour): the line break that ends the line in
-// front of it.
-static const unsigned long kBeforeTiming = 16;
-
 // Decimal digits of number followed by "\r\n"; returns the bytes written
 // to line, which holds at least 24.
 static unsigned long FormatNumberLine(char* line, unsigned long number) {
@@ -77,37 +70,51 @@ static unsigned long FindArrow(char* data, unsigned long length,
   return length;
 }
 
-// Number line, timing line and "\r\n" of the entry whose arrow is at
-// arrow (length when none was found); sets cursor to the first byte after
-// the timing line that is not a line break. False when the rebuild ends.
-static bool WriteHead(Sink& sink, char* data, unsigned long length,
-                      unsigned long arrow, unsigned long& cursor,
-                      NumberLine& number) {
-  unsigned long last = length - 1;
-  if (arrow == length || arrow + kAfterArrow > last)
+// Where the walk stands: the data, and where its lines start.
+struct Walk {
+  char* data;
+  unsigned long length;
+  unsigned long content; // after a byte-order mark, or 0
+};
+
+// The next entry's timing line: its arrow (length when there is none) and
+// the bytes from start up to end that are the whole line.
+struct Timing {
+  unsigned long arrow, start, end;
+};
+
+// The first timing line whose arrow is at or after at.
+static Timing FindTiming(const Walk& walk, unsigned long at) {
+  Timing timing = {FindArrow(walk.data, walk.length, at), 0, 0};
+  if (timing.arrow != walk.length)
+    FindTimingLine(walk.data, walk.length, walk.content, timing.arrow,
+                   timing.start, timing.end);
+  return timing;
+}
+
+// Number line, the whole timing line and "\r\n" of the entry; sets cursor
+// to the first byte after the timing line that is not a line break. False
+// when the rebuild ends: no timing line, or nothing but line breaks after
+// it.
+static bool WriteHead(Sink& sink, const Walk& walk, const Timing& timing,
+                      unsigned long& cursor, NumberLine& number) {
+  if (timing.arrow == walk.length)
     return false;
   PutNumber(sink, number);
-  // A counted arrow at positions 10 to 14 has its line copied from the
-  // first byte of the data: nothing in front of the buffer is read.
-  if (arrow >= kArrowOffset)
-    Put(sink, data + arrow - kArrowOffset, kTimingLength);
+  unsigned long count = timing.end - timing.start;
+  if (count == kTimingLength)
+    Put(sink, walk.data + timing.start, kTimingLength);
   else
-    Put(sink, data, arrow + kAfterArrow + 1);
-  if (arrow + kAfterArrow == last)
+    Put(sink, walk.data + timing.start, count);
+  if (timing.end == walk.length)
     return false;
-  unsigned long after = arrow + kAfterArrow + 1;
-  char* text = NextChar(data + after, length - after, false);
+  char* text =
+      NextChar(walk.data + timing.end, walk.length - timing.end, false);
   if (text == nullptr)
     return false;
   Put(sink, "\r\n", 2);
-  cursor = static_cast<unsigned long>(text - data);
+  cursor = static_cast<unsigned long>(text - walk.data);
   return true;
-}
-
-// Bytes a backward scan from position at of a copy may examine: at most
-// the scan limit, and never in front of the copy.
-static unsigned long BackLimit(unsigned long at) {
-  return at + 1 < kScanLimit ? at + 1 : kScanLimit;
 }
 
 // Digits and blanks only, with one digit at least: a number line.
@@ -123,70 +130,57 @@ static bool IsNumberLine(const char* line, unsigned long count) {
 }
 
 // Length of the text at the start of copy, the count bytes in front of the
-// next arrow: what comes before the next entry's number line and the line
-// breaks around it. 0 when the entry has no text.
+// next timing line: what comes before the next entry's number line and the
+// line breaks around it. 0 when the entry has no text.
 //
 //   text lines      -> kept, the inner line breaks too
-//   blank lines     -> dropped
+//   blank lines     -> dropped, however many
 //   number line     -> dropped: digits and blanks, a digit at least
 //   any other line  -> kept as the text's last line; the next timing line
 //                      has no number line in front of it
-//   timing line     -> the bytes in front of its arrow end the copy
-//
-// When a scan meets a run of line breaks, or a line, longer than its
-// reach, the bytes are kept, line breaks included, rather than lose what
-// lies before them.
 static unsigned long MiddleTextLength(char* copy, unsigned long count) {
-  if (count < kBeforeTiming)
+  if (count == 0)
     return 0;
-  unsigned long beforeTiming = count - kBeforeTiming;
-  char* numberEnd =
-      NextChar(copy + beforeTiming, BackLimit(beforeTiming), true);
+  unsigned long beforeTiming = count - 1; // the break ending the line above
+  char* numberEnd = NextChar(copy + beforeTiming, beforeTiming + 1, true);
   if (numberEnd == nullptr)
-    return beforeTiming + 1;
+    return count;
   unsigned long numberEndAt = static_cast<unsigned long>(numberEnd - copy);
-  char* numberBreak = FindLineBreakBack(numberEnd, BackLimit(numberEndAt));
+  char* numberBreak = FindLineBreakBack(numberEnd, numberEndAt + 1);
   if (numberBreak == nullptr) {
     // One single line in front of the next timing line: either the next
-    // number line (this entry has no text) or this entry's text. A line
-    // longer than the scan's reach stays text, number line and all.
-    bool oneLine = numberEndAt + 1 <= kScanLimit;
-    return oneLine && IsNumberLine(copy, numberEndAt + 1) ? 0 : numberEndAt + 1;
+    // number line (this entry has no text) or this entry's text.
+    return IsNumberLine(copy, numberEndAt + 1) ? 0 : numberEndAt + 1;
   }
   unsigned long numberBreakAt = static_cast<unsigned long>(numberBreak - copy);
   if (!IsNumberLine(numberBreak + 1, numberEndAt - numberBreakAt))
     return numberEndAt + 1;
-  char* textEnd = NextChar(numberBreak, BackLimit(numberBreakAt), true);
+  char* textEnd = NextChar(numberBreak, numberBreakAt + 1, true);
   if (textEnd == nullptr)
     return numberBreakAt + 1;
   return static_cast<unsigned long>(textEnd - copy) + 1;
 }
 
-static void WriteRest(Sink& sink, char* data, unsigned long length,
-                      unsigned long cursor) {
-  Put(sink, data + cursor, length - cursor);
-}
-
-// One entry that has another after it; moves arrow on to that entry's.
+// One entry that has another after it; moves timing on to that entry's.
 // False when the rebuild ends here.
-static bool WriteMiddle(Sink& sink, char* data, unsigned long length,
-                        unsigned long& arrow, NumberLine& number) {
+static bool WriteMiddle(Sink& sink, const Walk& walk, Timing& timing,
+                        NumberLine& number) {
   unsigned long cursor = 0;
-  if (!WriteHead(sink, data, length, arrow, cursor, number))
+  if (!WriteHead(sink, walk, timing, cursor, number))
     return false;
-  // An entry without text has only the next number line in front of the
-  // next timing line, its arrow 16 to 19 bytes on; the text's length tells
-  // that apart from a short text.
-  arrow = FindArrow(data, length, cursor);
-  if (arrow == length) {
+  timing = FindTiming(walk, cursor);
+  if (timing.arrow == walk.length) {
     // Masking counted an arrow that lies inside a timing line already
     // written, so no entry follows: this one is the last.
-    WriteRest(sink, data, length, cursor);
+    Put(sink, walk.data + cursor, walk.length - cursor);
     return false;
   }
-  unsigned long text = MiddleTextLength(data + cursor, arrow - cursor);
+  unsigned long text =
+      timing.start > cursor
+          ? MiddleTextLength(walk.data + cursor, timing.start - cursor)
+          : 0;
   if (text != 0) {
-    Put(sink, data + cursor, text);
+    Put(sink, walk.data + cursor, text);
     Put(sink, "\r\n", 2);
   }
   Put(sink, "\r\n", 2);
@@ -198,15 +192,16 @@ bool RebuildSRT(char* data, unsigned long length, unsigned long first,
   if (arrows == 0 || length < kTimingLength || out == nullptr)
     return false;
   Sink sink = {out, static_cast<char*>(malloc(kSinkSize)), 0};
+  Walk walk = {data, length, FindContentStart(data, length)};
   NumberLine number;
   StartNumbers(number, first);
-  unsigned long arrow = FindArrow(data, length, 0);
+  Timing timing = FindTiming(walk, 0);
   bool going = true;
   for (unsigned long entry = 1; going && entry < arrows; ++entry)
-    going = WriteMiddle(sink, data, length, arrow, number);
+    going = WriteMiddle(sink, walk, timing, number);
   unsigned long cursor = 0;
-  if (going && WriteHead(sink, data, length, arrow, cursor, number))
-    WriteRest(sink, data, length, cursor);
+  if (going && WriteHead(sink, walk, timing, cursor, number))
+    Put(sink, data + cursor, length - cursor);
   Flush(sink);
   free(sink.block);
   return true;

@@ -15,17 +15,17 @@ void SetNumber(FILE* out, unsigned long& number);
 //   number line                  -> dropped; the next number is written
 //   (the line in front of a later timing line, when it is digits and
 //   blanks only; any other line there is the previous entry's last text)
-//   timing line                  -> its 29 bytes, then "\r\n"
+//   timing line                  -> the whole line, then "\r\n"
 //   blank lines after the timing -> dropped
 //   text of a middle entry       -> copied unchanged, then "\r\n\r\n"
 //   middle entry without text    -> one blank line
 //   blank lines between entries  -> dropped
 //   last entry                   -> its text and all that follows, as is
 //
-// A timing line is the 15 bytes in front of its arrow, the arrow and the
-// 13 bytes after it. The rebuild ends early, still true, at a timing line
-// cut short by the end of the data, or at one with nothing but line breaks
-// after it. Returns false, writing nothing, when arrows is 0, length is 28
-// or less, or out is null. Write errors show in ferror(out).
+// A timing line is the line that holds the arrow (FindTimingLine), kept as
+// written: start time, arrow, end time and whatever follows on the line.
+// The rebuild ends early, still true, at a timing line with nothing but
+// line breaks after it. Returns false, writing nothing, when arrows is 0,
+// length is 28 or less, or out is null. Write errors show in ferror(out).
 bool RebuildSRT(char* data, unsigned long length, unsigned long first,
                 unsigned long arrows, FILE* out);
