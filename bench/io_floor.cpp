@@ -39,7 +39,7 @@ static bool Pass(char* target, bool unsynced) {
     done = data != nullptr && WritePlain(target, data, length);
   } else {
     char* made = nullptr;
-    FILE* out = CreateFileBeside(target, read.index, kRepairBeside, &made);
+    FILE* out = CreateFileBeside(target, BesideTag(target), kRepairBeside, &made);
     done = out != nullptr && fwrite(data, 1, length, out) == length &&
            CreateBackup(backup, data, length, &read, target) &&
            // Replacing a byte by itself changes nothing: the pass is I/O.

@@ -31,6 +31,7 @@ void AdviseFileBlock(void* block, unsigned long size);
 // permission bits, owner and group.
 struct FileStamp {
   unsigned long long device, index, size, modified;
+  unsigned long long changed; // status change time; 0 where none is kept
   unsigned long mode, owner, group;
 };
 
@@ -70,13 +71,18 @@ enum BesideKind { kBackupBeside, kRepairBeside };
 
 // Creates a new file for reading and writing ("w+b") in the folder of path,
 // exclusively (so never through a link), under the one name that kind and
-// tag (the index of the file it is made for) give, and stores that name, a
+// tag (BesideTag of the file it is made for) give, and stores that name, a
 // heap block for the caller to free, in made. A regular file of this run's
 // user under that name is what a killed run on the same file left: it is
 // removed first. The caller holds the file's run lock, so no live run's
 // file is removed. Null, with errno telling why, when none can be made.
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
                        BesideKind kind, char** made);
+
+// Removes what a killed run on the file at path (tag: BesideTag) left
+// beside it, of either kind: regular files of this run's user only. The
+// caller holds the file's run lock, so no live run's file is removed.
+void RemoveFilesBeside(const char* path, unsigned long long tag);
 
 // Gives the open file what the file at from carries beyond its bytes: the
 // permission bits of like and, where the run is allowed to, its owner and
@@ -90,6 +96,36 @@ void CopyFileAccess(FILE* file, const char* from, const FileStamp& like);
 // pipe; never written through), and makes the rename durable (the folder is
 // synced, or the move is written through). False when either step fails.
 bool ReplaceByRename(const char* from, const char* to);
+
+// What became of a file to be replaced by another.
+enum Replacement {
+  kReplaced,     // replaced, and the rename is on disk
+  kNotSynced,    // replaced, but the folder could not be synced
+  kChangedAside, // the file was not as read: it stays, from is not used
+  kNotReplaced,  // nothing replaced; errno tells why
+};
+
+// Renames from over to, the file as read (read: its state and change
+// time), and makes the rename durable. The file must still be as read just
+// before; on Linux the two are then exchanged in one step, and when what
+// came out from under to is not the file as read after all, they are
+// exchanged back, so that a file saved meanwhile keeps its name. Where the
+// file system cannot exchange, the check before a plain rename is the last.
+Replacement ReplaceFileAsRead(const char* from, const char* to,
+                              const FileStamp& read);
+
+// Length of the folder part of path (defined below).
+inline unsigned long FolderLength(const char* path);
+
+// The tag of the files made beside the file at path: a hash (FNV-1a) of
+// the file's own name, so that a later run on that name finds what a
+// killed run left, whatever became of the file itself meanwhile.
+inline unsigned long long BesideTag(const char* path) {
+  unsigned long long hash = 14695981039346656037ULL;
+  for (const char* at = path + FolderLength(path); *at != '\0'; ++at)
+    hash = (hash ^ static_cast<unsigned char>(*at)) * 1099511628211ULL;
+  return hash;
+}
 
 // True for a byte that ends a folder's name in a path: '/', and on Windows
 // also '\' and ':'.

@@ -59,6 +59,9 @@ static bool StampOf(const struct stat& status, FileStamp& stamp) {
   stamp.modified =
       static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1000000000ULL +
       static_cast<unsigned long long>(status.st_mtim.tv_nsec);
+  stamp.changed =
+      static_cast<unsigned long long>(status.st_ctim.tv_sec) * 1000000000ULL +
+      static_cast<unsigned long long>(status.st_ctim.tv_nsec);
   stamp.mode = status.st_mode & 07777;
   stamp.owner = status.st_uid;
   stamp.group = status.st_gid;
@@ -106,8 +109,10 @@ bool SyncFile(FILE* file) {
 static const char kBesidePattern[] = ".zelvar-%016llx-%s";
 static const char* const kBesideKinds[] = {"backup", "repair"};
 
-FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made) {
+// The heap-held name of the file of kind beside path; null when no block
+// can be had.
+static char* MakeBesideName(const char* path, unsigned long long tag,
+                            BesideKind kind) {
   size_t folder = FolderLength(path);
   size_t size = folder + sizeof kBesidePattern + 16 + 6;
   char* name = static_cast<char*>(malloc(size));
@@ -116,10 +121,33 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   memcpy(name, path, folder);
   snprintf(name + folder, size - folder, kBesidePattern, tag,
            kBesideKinds[kind]);
+  return name;
+}
+
+// Removes name when it is a regular file of this run's user.
+static void RemoveLeftover(const char* name) {
   struct stat status;
   if (lstat(name, &status) == 0 && S_ISREG(status.st_mode) &&
       status.st_uid == geteuid())
     unlink(name);
+}
+
+void RemoveFilesBeside(const char* path, unsigned long long tag) {
+  static const BesideKind kKinds[] = {kBackupBeside, kRepairBeside};
+  for (BesideKind kind : kKinds) {
+    char* name = MakeBesideName(path, tag, kind);
+    if (name != nullptr)
+      RemoveLeftover(name);
+    free(name);
+  }
+}
+
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made) {
+  char* name = MakeBesideName(path, tag, kind);
+  if (name == nullptr)
+    return nullptr;
+  RemoveLeftover(name);
   // O_EXCL: an existing name, a link included, fails.
   int descriptor =
       open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
@@ -190,19 +218,17 @@ void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
     fchmod(descriptor, mode & 07700);
 }
 
-bool ReplaceByRename(const char* from, const char* to) {
-  if (rename(from, to) != 0)
-    return false;
-  // The rename lives in the folder: sync it so that the new name survives
-  // a power cut.
-  size_t length = FolderLength(to);
+// Syncs the folder that holds path, so that a rename in it survives a
+// power cut.
+static bool SyncFolderOf(const char* path) {
+  size_t length = FolderLength(path);
   char* folder = static_cast<char*>(malloc(length + 2));
   if (folder == nullptr)
     return false;
   if (length == 0)
     memcpy(folder, ".", 2);
   else {
-    memcpy(folder, to, length);
+    memcpy(folder, path, length);
     folder[length] = '\0';
   }
   int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -213,4 +239,31 @@ bool ReplaceByRename(const char* from, const char* to) {
   if (close(descriptor) != 0)
     synced = false;
   return synced;
+}
+
+bool ReplaceByRename(const char* from, const char* to) {
+  return rename(from, to) == 0 && SyncFolderOf(to);
+}
+
+Replacement ReplaceFileAsRead(const char* from, const char* to,
+                              const FileStamp& read) {
+  FileStamp now;
+  if (!GetPathStamp(to, now) || !IsSameState(now, read) ||
+      now.changed != read.changed)
+    return kChangedAside;
+  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
+    // from now names what stood at to. The exchange set its change time,
+    // so that one is not compared.
+    FileStamp out;
+    if (!GetPathStamp(from, out) || !IsSameState(out, read)) {
+      renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+      return kChangedAside;
+    }
+    unlink(from);
+  } else if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
+    return kNotReplaced;
+  } else if (rename(from, to) != 0) {
+    return kNotReplaced;
+  }
+  return SyncFolderOf(to) ? kReplaced : kNotSynced;
 }

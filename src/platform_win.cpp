@@ -69,6 +69,7 @@ static bool StampOf(HANDLE handle, FileStamp& stamp) {
       (static_cast<unsigned long long>(id.ftLastWriteTime.dwHighDateTime)
        << 32) |
       id.ftLastWriteTime.dwLowDateTime;
+  stamp.changed = 0;
   stamp.mode = 0;
   stamp.owner = 0;
   stamp.group = 0;
@@ -119,8 +120,10 @@ bool SyncFile(FILE* file) {
 static const char kBesidePattern[] = "zelvar-%016llx-%s.tmp";
 static const char* const kBesideKinds[] = {"backup", "repair"};
 
-FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made) {
+// The heap-held name of the file of kind beside path; null when no block
+// can be had.
+static char* MakeBesideName(const char* path, unsigned long long tag,
+                            BesideKind kind) {
   size_t folder = FolderLength(path);
   size_t size = folder + sizeof kBesidePattern + 16 + 6;
   char* name = static_cast<char*>(malloc(size));
@@ -129,6 +132,24 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   memcpy(name, path, folder);
   snprintf(name + folder, size - folder, kBesidePattern, tag,
            kBesideKinds[kind]);
+  return name;
+}
+
+void RemoveFilesBeside(const char* path, unsigned long long tag) {
+  static const BesideKind kKinds[] = {kBackupBeside, kRepairBeside};
+  for (BesideKind kind : kKinds) {
+    char* name = MakeBesideName(path, tag, kind);
+    if (name != nullptr)
+      DeleteFileA(name); // fails on a file another run has open
+    free(name);
+  }
+}
+
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made) {
+  char* name = MakeBesideName(path, tag, kind);
+  if (name == nullptr)
+    return nullptr;
   // What a killed run left goes first; a file another run still has open
   // cannot be deleted (it is made unshared), and then CREATE_NEW fails on
   // it, as on any name that exists, a link included.
@@ -168,4 +189,12 @@ bool ReplaceByRename(const char* from, const char* to) {
     SetFileAttributesA(to, attributes & ~FILE_ATTRIBUTE_READONLY);
   return MoveFileExA(from, to,
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+Replacement ReplaceFileAsRead(const char* from, const char* to,
+                              const FileStamp& read) {
+  FileStamp now;
+  if (!GetPathStamp(to, now) || !IsSameState(now, read))
+    return kChangedAside;
+  return ReplaceByRename(from, to) ? kReplaced : kNotReplaced;
 }

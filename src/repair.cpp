@@ -130,7 +130,7 @@ bool CreateBackup(char* path, void* data, unsigned long& length,
   if (*path == '\0' || length == 0)
     return false;
   char* made = nullptr;
-  FILE* out = CreateFileBeside(path, like != nullptr ? like->index : 0,
+  FILE* out = CreateFileBeside(path, from != nullptr ? BesideTag(from) : 0,
                                kBackupBeside, &made);
   if (out == nullptr)
     return false;

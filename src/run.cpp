@@ -49,13 +49,31 @@ static const char kTwoArrowsReason[] = "line %lu holds two timing arrows";
 
 // What a run holds until it ends, whichever way it ends.
 struct Held {
-  char* backup; // the backup's path
-  char* real;   // the file's path with links followed
-  char* data;   // the file as read
-  FILE* out;    // the rebuilt file
-  char* made;   // its name beside the file, while it has one of its own
-  int lock;     // the run lock on the file
+  char* backup;        // the backup's path
+  char* real;          // the file's path with links followed
+  char* data;          // the file as read
+  FILE* out;           // the rebuilt file
+  char* made;          // its name beside the file, while it has one of its own
+  FileStamp madeStamp; // which file the new file is
+  int lock;            // the run lock on the file
 };
+
+// True when the name made holds another file than the one this run made:
+// after an exchange that failed to go back, a file of the user's.
+static bool IsSomeoneElses(const Held& held) {
+  FileStamp named;
+  return held.madeStamp.index != 0 && GetPathStamp(held.made, named) &&
+         (named.device != held.madeStamp.device ||
+          named.index != held.madeStamp.index);
+}
+
+// True when the name made still holds the new file this run made.
+static bool StillMade(const Held& held) {
+  FileStamp named;
+  return GetPathStamp(held.made, named) &&
+         named.device == held.madeStamp.device &&
+         named.index == held.madeStamp.index;
+}
 
 // Ends the run: closes and releases what it holds, removes a new file that
 // has not taken the file's place, and records how it went.
@@ -63,7 +81,7 @@ static bool End(Held& held, RunOutcome& outcome, bool failed, Message message,
                 int error, const char* reason, unsigned long line) {
   if (held.out != nullptr)
     fclose(held.out);
-  if (held.made != nullptr)
+  if (held.made != nullptr && !IsSomeoneElses(held))
     remove(held.made);
   free(held.made);
   free(held.data);
@@ -73,8 +91,10 @@ static bool End(Held& held, RunOutcome& outcome, bool failed, Message message,
   outcome.failed = failed;
   outcome.message = message;
   outcome.error = error;
-  if (reason != nullptr)
+  if (reason != nullptr && line != 0)
     snprintf(outcome.reason, sizeof outcome.reason, reason, line);
+  else if (reason != nullptr)
+    snprintf(outcome.reason, sizeof outcome.reason, "%s", reason);
   else if (error != 0)
     snprintf(outcome.reason, sizeof outcome.reason, "%s", strerror(error));
   return !failed;
@@ -140,20 +160,25 @@ static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
     return Fail(held, outcome, kReplaceFailed, errno);
   if (!CreateBackup(held.backup, held.data, length, &read, held.real))
     return Fail(held, outcome, kBackupFailed, errno);
-  FileStamp now, named, written;
-  if (!GetPathStamp(held.real, now) || !IsSameState(now, read) ||
-      !GetPathStamp(held.made, named) || !GetFileStamp(held.out, written) ||
-      named.device != written.device || named.index != written.index)
+  if (!StillMade(held))
     return Fail(held, outcome, kReplaceFailed, 0,
                 "the file changed while it was repaired");
   int closed = fclose(held.out);
   held.out = nullptr;
   if (closed != 0)
     return Fail(held, outcome, kReplaceFailed, errno);
-  if (!ReplaceByRename(held.made, held.real))
+  Replacement replaced = ReplaceFileAsRead(held.made, held.real, read);
+  if (replaced == kChangedAside)
+    return Fail(held, outcome, kReplaceFailed, 0,
+                "the file changed while it was repaired");
+  if (replaced == kNotReplaced)
     return Fail(held, outcome, kReplaceFailed, errno);
   free(held.made);
   held.made = nullptr;
+  if (replaced == kNotSynced)
+    return Fail(held, outcome, kReplaceFailed, 0,
+                "the file was replaced, but its folder could not be synced: "
+                "the repair may not survive a power cut");
   return true;
 }
 
@@ -167,6 +192,15 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
   FileStamp read = FileStamp();
   if (!ReadChecked(path, inPlace, held, outcome, length, read))
     return false;
+  if (inPlace) {
+    // The file is replaced where it lives, so a link to it stays a link.
+    // What a killed run on this name left beside it goes first, whatever
+    // this run comes to.
+    held.real = ResolvePath(path);
+    if (held.real == nullptr)
+      return Fail(held, outcome, kReplaceFailed, ENOMEM);
+    RemoveFilesBeside(held.real, BesideTag(held.real));
+  }
   // Checking refuses what a repair would: a file without a backup name.
   if (path != nullptr && !NameBackup(path, held, outcome))
     return false;
@@ -181,7 +215,7 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
                 line);
 
   // Rebuild pass, into a new file: beside the file when it is to replace
-  // it, and there what a killed run on this file left goes first.
+  // it.
   unsigned long arrows = 0;
   if (!ConvertChar(held.data, length, kPlaceholder, arrows))
     return Fail(held, outcome, kMaskFailed);
@@ -189,13 +223,13 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
     return Fail(held, outcome, kRebuildFailed, 0, "no timing line found");
   outcome.entries = arrows;
   if (inPlace) {
-    held.real = ResolvePath(path);
-    if (held.real == nullptr)
-      return Fail(held, outcome, kReplaceFailed, ENOMEM);
-    held.out =
-        CreateFileBeside(held.real, read.index, kRepairBeside, &held.made);
-    if (held.out != nullptr)
+    held.out = CreateFileBeside(held.real, BesideTag(held.real), kRepairBeside,
+                                &held.made);
+    if (held.out != nullptr) {
       CopyFileAccess(held.out, held.real, read);
+      if (!GetFileStamp(held.out, held.madeStamp))
+        return Fail(held, outcome, kReplaceFailed, errno);
+    }
   } else
     held.out = tmpfile();
   if (held.out == nullptr)

@@ -247,7 +247,7 @@ def order(program, root):
         return r"fsync\(\d+<[^>]*%s>\)" % re.escape(tail)
 
     def renamed(name):  # a rename onto name that succeeded
-        return r'rename\w*\(.*"([^"]*/)?%s"\) = 0' % re.escape(name)
+        return r'rename\w*\(.*"([^"]*/)?%s"(, RENAME_\w+)?\) = 0' % re.escape(name)
 
     real_folder = os.path.realpath(folder)
     steps = [("repair synced", fsync("-repair")),
@@ -273,34 +273,50 @@ def order(program, root):
 
 
 def changed(program, root):
+    """Another program changes the file while a run holds at a rename: at
+    the backup's (the change shows before the last check), or at the one
+    that replaces the file (the change shows in what the exchange took
+    out, and the exchange is undone). Either way the change is kept."""
     failures = Failures()
     content = large_file()
-    folder = fresh_folder(root, "changed", content, older=False)
-    target = os.path.join(folder, "movie.srt")
-    # The renames wait two seconds; once the run's first new file stands in
-    # the folder (the file was read by then), another program appends.
-    def edit():
-        deadline = time.time() + 30
-        while time.time() < deadline and not any(
-                name.startswith(".zelvar-") for name in os.listdir(folder)):
-            time.sleep(0.005)
-        with open(target, "ab") as f:
-            f.write(b"\n99\n" + T2 + b"\nadded by another program\n")
-    editor = threading.Thread(target=edit)
-    editor.start()
-    code, err = run(program, folder, ["strace", "-f", "-o", "/dev/null", "-e",
-                                      "inject=rename:delay_enter=2000000"])
-    editor.join()
-    failures.check(code == 1, "exit code %d" % code)
-    failures.check(err == b"zelvar: movie.srt: Error: Couldnt replace the original"
-                   b" .srt file. (the file changed while it was repaired)\n",
-                   "said %r" % err)
-    failures.check(sorted(os.listdir(folder)) == ["movie.old", "movie.srt"],
-                   "the folder holds %s" % sorted(os.listdir(folder)))
-    failures.check(read(target) == content + b"\n99\n" + T2
-                   + b"\nadded by another program\n", "the change was lost")
-    failures.check(read(os.path.join(folder, "movie.old")) == content,
-                   "the backup is not the file as read")
+    added = b"\n99\n" + T2 + b"\nadded by another program\n"
+    rows = [  # held call, what shows the run is there, how the file changes
+        ("rename", ".zelvar-", "append"),
+        ("renameat2", "movie.old", "append"),
+        ("renameat2", "movie.old", "save by rename"),
+    ]
+    for held, sign, how in rows:
+        folder = fresh_folder(root, "changed-%s-%s" % (held, how[:4]), content,
+                              older=False)
+        target = os.path.join(folder, "movie.srt")
+
+        def edit():
+            deadline = time.time() + 30
+            while time.time() < deadline and not any(
+                    name.startswith(sign) for name in os.listdir(folder)):
+                time.sleep(0.005)
+            if how == "append":
+                with open(target, "ab") as f:
+                    f.write(added)
+            else:
+                with open(target + ".new", "wb") as f:
+                    f.write(content + added)
+                os.rename(target + ".new", target)
+        editor = threading.Thread(target=edit)
+        editor.start()
+        code, err = run(program, folder, ["strace", "-f", "-o", "/dev/null", "-e",
+                                          "inject=%s:delay_enter=2000000" % held])
+        editor.join()
+        row = "%s held, %s: " % (held, how)
+        failures.check(code == 1, row + "exit code %d" % code)
+        failures.check(err == b"zelvar: movie.srt: Error: Couldnt replace the original"
+                       b" .srt file. (the file changed while it was repaired)\n",
+                       row + "said %r" % err)
+        failures.check(sorted(os.listdir(folder)) == ["movie.old", "movie.srt"],
+                       row + "the folder holds %s" % sorted(os.listdir(folder)))
+        failures.check(read(target) == content + added, row + "the change was lost")
+        failures.check(read(os.path.join(folder, "movie.old")) == content,
+                       row + "the backup is not the file as read")
     return failures
 
 
