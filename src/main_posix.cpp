@@ -49,10 +49,14 @@ static const char kTryHelp[] = "Try 'zelvar --help'.\n";
 // so that no file of a run takes their numbers and gets messages written
 // into it. A message to a pipe nobody reads, or a write past a file-size
 // limit, then fails like any other write instead of ending the process.
-static void PrepareProcess() {
+// Returns whether standard output came closed: a repair of standard input
+// would then go nowhere, and is refused.
+static bool PrepareProcess() {
+  bool outputClosed = false;
   for (int descriptor = 0; descriptor <= 2; ++descriptor) {
     if (fcntl(descriptor, F_GETFD) != -1 || errno != EBADF)
       continue;
+    outputClosed = outputClosed || descriptor == STDOUT_FILENO;
     int opened = open("/dev/null", O_RDWR);
     if (opened >= 0 && opened != descriptor) {
       dup2(opened, descriptor);
@@ -61,6 +65,7 @@ static void PrepareProcess() {
   }
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
+  return outputClosed;
 }
 
 static int UsageError(const char* what, const char* option) {
@@ -105,8 +110,28 @@ static void ReportRepair(const char* file, const RunOutcome& outcome) {
   free(backup);
 }
 
+// Adds a backup written for file to those of this call. Should no room be
+// had, it is not remembered, as before this check.
+static void Remember(WrittenBackups& written, const FileStamp& backup,
+                     const char* file) {
+  unsigned long count = written.count + 1;
+  FileStamp* stamps = static_cast<FileStamp*>(
+      realloc(written.stamps, count * sizeof *written.stamps));
+  if (stamps != nullptr)
+    written.stamps = stamps;
+  const char** files = static_cast<const char**>(
+      realloc(written.files, count * sizeof *written.files));
+  if (files != nullptr)
+    written.files = files;
+  if (stamps == nullptr || files == nullptr)
+    return;
+  written.stamps[written.count] = backup;
+  written.files[written.count] = file;
+  written.count = count;
+}
+
 int main(int argc, char** argv) {
-  PrepareProcess();
+  bool outputClosed = PrepareProcess();
   static const struct option kOptions[] = {
       {"check", no_argument, nullptr, 'c'},
       {"verbose", no_argument, nullptr, 'v'},
@@ -136,12 +161,23 @@ int main(int argc, char** argv) {
     return UsageError("no file given", nullptr);
 
   int code = kAllDone;
+  WrittenBackups written = {0, nullptr, nullptr};
   for (int at = optind; at < argc; ++at) {
     const char* file = argv[at];
     bool input = strcmp(file, "-") == 0;
-    RunOutcome outcome;
-    if (!RunRepair(input ? nullptr : file, check ? kCheckFile : kRepairFile,
-                   outcome)) {
+    RunOutcome outcome = RunOutcome();
+    bool done = false;
+    if (input && outputClosed && !check) {
+      outcome.message = kReplaceFailed;
+      snprintf(outcome.reason, sizeof outcome.reason,
+               "standard output is closed");
+    } else {
+      done = RunRepair(input ? nullptr : file, check ? kCheckFile : kRepairFile,
+                       outcome, &written);
+    }
+    if (outcome.backedUp)
+      Remember(written, outcome.backupStamp, file);
+    if (!done) {
       ReportFailure(file, outcome);
       code = kSomeFailed;
     } else if (check && outcome.changed) {
@@ -154,5 +190,7 @@ int main(int argc, char** argv) {
   }
   if (fflush(stdout) != 0 || ferror(stdout) != 0)
     code = kSomeFailed;
+  free(written.stamps);
+  free(written.files);
   return code;
 }

@@ -150,16 +150,38 @@ static bool NameBackup(const char* path, Held& held, RunOutcome& outcome) {
   return true;
 }
 
+// False, after the failure, when the backup's name holds a backup that this
+// call wrote for another file: writing it again would lose that file's.
+static bool CheckBackupUnused(Held& held, RunOutcome& outcome,
+                              const WrittenBackups* written) {
+  FileStamp there;
+  if (written == nullptr || !GetPathStamp(held.backup, there))
+    return true;
+  for (unsigned long at = 0; at < written->count; ++at) {
+    if (written->stamps[at].device == there.device &&
+        written->stamps[at].index == there.index) {
+      char why[sizeof outcome.reason];
+      snprintf(why, sizeof why, "%s holds the backup of %s, written just now",
+               held.backup, written->files[at]);
+      return Fail(held, outcome, kBackupFailed, 0, why);
+    }
+  }
+  return true;
+}
+
 // Replaces the file with its unmasked repair, in this order: the repair is
 // synced; the backup is made and on disk; the repair is renamed over the
 // file, if the file is still as it was read and the name still holds the
 // file written; the folder is synced.
 static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
-                        const FileStamp& read) {
+                        const FileStamp& read, const WrittenBackups* written) {
+  if (!CheckBackupUnused(held, outcome, written))
+    return false;
   if (!SyncFile(held.out))
     return Fail(held, outcome, kReplaceFailed, errno);
   if (!CreateBackup(held.backup, held.data, length, &read, held.real))
     return Fail(held, outcome, kBackupFailed, errno);
+  outcome.backedUp = GetPathStamp(held.backup, outcome.backupStamp);
   if (!StillMade(held))
     return Fail(held, outcome, kReplaceFailed, 0,
                 "the file changed while it was repaired");
@@ -182,7 +204,8 @@ static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
   return true;
 }
 
-bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
+bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome,
+               const WrittenBackups* written) {
   outcome = RunOutcome();
   Held held = Held();
   held.lock = -1;
@@ -258,10 +281,17 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome) {
       path == nullptr && !checking ? stdout : nullptr, &like);
   if (pass == kPassReadFailed)
     return Fail(held, outcome, kReadBackFailed, errno);
+  if (pass == kPassWriteFailed && path == nullptr) {
+    char why[sizeof outcome.reason];
+    snprintf(why, sizeof why, "standard output could not be written: %s",
+             strerror(errno));
+    return Fail(held, outcome, kReplaceFailed, 0, why);
+  }
   if (pass == kPassWriteFailed)
     return Fail(held, outcome, kReplaceFailed, errno);
   outcome.changed = !like.same;
-  if (inPlace && outcome.changed && !ReplaceFile(held, outcome, length, read))
+  if (inPlace && outcome.changed &&
+      !ReplaceFile(held, outcome, length, read, written))
     return false;
   return End(held, outcome, false, kHint, 0, nullptr, 0);
 }

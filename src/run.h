@@ -38,6 +38,16 @@ struct RunOutcome {
   char reason[200];
   unsigned long entries;
   bool changed;
+  bool backedUp;         // a backup was written
+  FileStamp backupStamp; // which file it is, when one was
+};
+
+// The backups the runs of one call have written, each with the file it was
+// written for, so that no later run of the call writes over one of them.
+struct WrittenBackups {
+  unsigned long count;
+  FileStamp* stamps;  // count of them: device and index of each backup
+  const char** files; // count of them
 };
 
 // Runs one repair of the file at path, or of standard input into standard
@@ -50,4 +60,7 @@ struct RunOutcome {
 // is not written, nor is its backup. Checking reads the file and writes
 // nothing.
 // False when the run failed; outcome says how it went either way.
-bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome);
+// A file whose backup name holds a backup in written (when given) is
+// refused before anything is written.
+bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome,
+               const WrittenBackups* written = nullptr);

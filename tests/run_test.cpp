@@ -46,8 +46,9 @@ struct Outcome {
 };
 
 // What the child's standard descriptors are: files the test reads, all
-// three closed, or standard error a pipe whose reader is gone.
-enum Std { kStdFiles, kStdClosed, kStderrNoReader };
+// three closed, standard output closed, or standard error a pipe whose
+// reader is gone.
+enum Std { kStdFiles, kStdClosed, kStdoutClosed, kStderrNoReader };
 
 struct Launch {
   rlim_t fileSizeLimit = 0; // set on the child when not 0
@@ -94,6 +95,8 @@ Outcome RunProgram(const std::string& folder,
     for (int descriptor = 0; launch.std == kStdClosed && descriptor < 3;
          ++descriptor)
       close(descriptor);
+    if (launch.std == kStdoutClosed)
+      close(1);
     if (chdir(folder.c_str()) != 0)
       _exit(126);
     alarm(60); // a run that hangs fails the test instead of stalling it
@@ -186,6 +189,7 @@ TEST(Program, CommandLines) {
     std::string out, err, changed; // changed: the files new or changed
     std::string input = "", program = ZELVAR_PROGRAM;
     rlim_t openFiles = 0;
+    Std std = kStdFiles;
   } cases[] = {
       {"several files", "a.srt b.srt", 0, "", "",
        "a.old=M a.srt=R b.old=M b.srt=R"},
@@ -217,12 +221,20 @@ TEST(Program, CommandLines) {
        "a.old=M a.srt=R", "", ZELVAR_PROGRAM, 8},
       {"a program at a short path", "x.s", 0, "", "", "old=M x.s=R", "",
        shortProgram},
+      {"two files, one backup name", "a.srt a.sub", 1, "",
+       Said("a.sub", BACKUP_FAILED,
+            "a.old holds the backup of a.srt, written just now"),
+       "a.old=M a.srt=R"},
+      {"- with standard output closed", "-", 1, "",
+       Said("-", REPLACE_FAILED, "standard output is closed"), "", MESSY,
+       ZELVAR_PROGRAM, 0, kStdoutClosed},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string folder = scratch + "/" + std::to_string(&c - cases);
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    for (const char* name : {"-a.srt", "a.srt", "b.srt", "x.s", "x.old"})
+    for (const char* name :
+         {"-a.srt", "a.srt", "a.sub", "b.srt", "x.s", "x.old"})
       WriteBytes(folder + "/" + name, MESSY);
     WriteBytes(folder + "/done.srt", REPAIRED);
     WriteBytes(folder + "/n.srt", NO_TIMING);
@@ -235,6 +247,7 @@ TEST(Program, CommandLines) {
     launch.input = c.input;
     launch.program = c.program;
     launch.openFiles = c.openFiles;
+    launch.std = c.std;
     Outcome run = RunProgram(folder, args, launch);
     EXPECT_EQ(run.exitCode, c.exitCode);
     EXPECT_EQ(run.out, c.out);
