@@ -1,5 +1,5 @@
 // Fuzz target: the launch argument from any command-line text.
-#include "repair.h"
+#include "command_line.h"
 
 #include <stdint.h>
 #include <stdio.h>

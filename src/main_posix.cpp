@@ -2,7 +2,6 @@
 // for each FILE in the order given, one line on standard error for each
 // file that failed, and an exit code for them all.
 #include "platform.h"
-#include "repair.h"
 #include "run.h"
 
 #include <errno.h>
@@ -102,12 +101,11 @@ static bool ReportFailure(const char* file, const RunOutcome& outcome) {
 // After a repair, with --verbose: FILE: N entries, backup NAME; or, for a
 // file that was in order already, FILE: N entries, unchanged.
 static void ReportRepair(const char* file, const RunOutcome& outcome) {
-  char* backup = static_cast<char*>(malloc(strlen(file) + 1));
   if (!outcome.changed)
     printf("%s: %lu entries, unchanged\n", file, outcome.entries);
-  else if (backup != nullptr && MakeBackupPath(const_cast<char*>(file), backup))
-    printf("%s: %lu entries, backup %s\n", file, outcome.entries, backup);
-  free(backup);
+  else
+    printf("%s: %lu entries, backup %s\n", file, outcome.entries,
+           outcome.backup);
 }
 
 // Adds a backup written for file to those of this call. Should no room be

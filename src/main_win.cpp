@@ -1,8 +1,8 @@
 // main_win.cpp - the Windows program: the file dropped on it comes as the
 // process's command line; the run repairs it, and a failure is shown in a
 // message box and ends the process with exit code 1.
+#include "command_line.h"
 #include "platform.h"
-#include "repair.h"
 #include "run.h"
 
 #include <windows.h>

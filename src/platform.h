@@ -20,6 +20,10 @@ bool ShowMessage(const char* caption, const char* text, MessageStyle style);
 // existing file (a hard link, another spelling of the name).
 bool IsSameFile(const char* first, const char* second);
 
+// True when path is a regular file's own name (no symbolic link) and the
+// file has other names as well.
+bool IsSecondName(const char* path);
+
 // A hint that the size bytes at block hold a whole file and will be walked
 // end to end: where the system offers it, the block is backed by large
 // pages, which makes filling and scanning it much cheaper. Changes nothing
@@ -32,6 +36,7 @@ void AdviseFileBlock(void* block, unsigned long size);
 struct FileStamp {
   unsigned long long device, index, size, modified;
   unsigned long long changed; // status change time; 0 where none is kept
+  unsigned long long links;   // how many names the file has
   unsigned long mode, owner, group;
 };
 
@@ -51,9 +56,21 @@ inline bool IsSameState(const FileStamp& a, const FileStamp& b) {
 
 // The path of the file that path names, with links followed, so that the
 // file is replaced where it lives and a link to it stays a link: a heap
-// block for the caller to free. A copy of path where links are not followed
-// or it cannot be resolved; null when no block can be had.
+// block for the caller to free. A copy of path where links are not
+// followed. Null when it cannot be resolved (errno tells why) or no block
+// can be had.
 char* ResolvePath(const char* path);
+
+// True when path reaches its file through a link to an open descriptor
+// (/dev/stdin, /dev/fd/N, /proc/.../fd/N): what it names is another
+// process's view, not a file in a folder to be replaced.
+bool IsThroughDescriptorLink(const char* path);
+
+// Why the file at path (resolved), as read, cannot be replaced safely by a
+// new file beside it: its owner or group could not be kept, the folder is
+// sticky and neither the file nor the folder is the run's user's, or the
+// folder cannot be opened to make the change durable. Null when it can.
+const char* CheckReplaceable(const char* path, const FileStamp& read);
 
 // Locks the file at path against other runs, and stores in lock what
 // ReleaseRunLock needs to let it go (-1 when nothing is held). False only
@@ -78,6 +95,15 @@ enum BesideKind { kBackupBeside, kRepairBeside };
 // file is removed. Null, with errno telling why, when none can be made.
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
                        BesideKind kind, char** made);
+
+// Makes the file at path, as read, one name more beside it (the backup's
+// file, of BesideTag tag) after syncing it, and returns that name, a heap
+// block for the caller to free. Only where that is sound: the file is still
+// as read and has this one name, and the system can link it (not on file
+// systems without links, across devices, or where links are protected).
+// read.changed then takes the file's change time after the link, which the
+// link itself sets. Null, leaving nothing beside the file, otherwise.
+char* LinkFileBeside(const char* path, unsigned long long tag, FileStamp& read);
 
 // Removes what a killed run on the file at path (tag: BesideTag) left
 // beside it, of either kind: regular files of this run's user only. The

@@ -30,6 +30,12 @@ bool IsSameFile(const char* first, const char* second) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
+bool IsSecondName(const char* path) {
+  struct stat status;
+  return lstat(path, &status) == 0 && S_ISREG(status.st_mode) &&
+         status.st_nlink >= 2;
+}
+
 void AdviseFileBlock(void* block, unsigned long size) {
 #ifdef MADV_HUGEPAGE
   // Only whole pages inside the block may be advised.
@@ -49,6 +55,12 @@ bool IsFolderSeparator(char c) {
   return c == '/';
 }
 
+static unsigned long long ChangeTimeOf(const struct stat& status) {
+  return static_cast<unsigned long long>(status.st_ctim.tv_sec) *
+             1000000000ULL +
+         static_cast<unsigned long long>(status.st_ctim.tv_nsec);
+}
+
 // The stamp of a file by its status; false for anything but a regular file.
 static bool StampOf(const struct stat& status, FileStamp& stamp) {
   if (!S_ISREG(status.st_mode))
@@ -59,9 +71,8 @@ static bool StampOf(const struct stat& status, FileStamp& stamp) {
   stamp.modified =
       static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1000000000ULL +
       static_cast<unsigned long long>(status.st_mtim.tv_nsec);
-  stamp.changed =
-      static_cast<unsigned long long>(status.st_ctim.tv_sec) * 1000000000ULL +
-      static_cast<unsigned long long>(status.st_ctim.tv_nsec);
+  stamp.changed = ChangeTimeOf(status);
+  stamp.links = status.st_nlink;
   stamp.mode = status.st_mode & 07777;
   stamp.owner = status.st_uid;
   stamp.group = status.st_gid;
@@ -79,8 +90,91 @@ bool GetPathStamp(const char* path, FileStamp& stamp) {
 }
 
 char* ResolvePath(const char* path) {
-  char* real = realpath(path, nullptr);
-  return real != nullptr ? real : strdup(path);
+  errno = 0;
+  return realpath(path, nullptr);
+}
+
+// The folder part of path as its own text, "." for none: a heap block.
+static char* CopyFolder(const char* path) {
+  size_t length = FolderLength(path);
+  char* folder = static_cast<char*>(malloc(length + 2));
+  if (folder == nullptr)
+    return nullptr;
+  if (length == 0)
+    memcpy(folder, ".", 2);
+  else {
+    memcpy(folder, path, length);
+    folder[length] = '\0';
+  }
+  return folder;
+}
+
+// The links to descriptors live in /proc (/dev/fd and /dev/stdin lead
+// there): each link on the way to the file is followed by hand, and the
+// folder it stands in is looked at.
+bool IsThroughDescriptorLink(const char* path) {
+  char* at = strdup(path);
+  bool through = false;
+  for (int hop = 0; at != nullptr && !through && hop < 40; ++hop) {
+    char* folder = CopyFolder(at);
+    char* real = folder != nullptr ? realpath(folder, nullptr) : nullptr;
+    through = real != nullptr && strncmp(real, "/proc/", 6) == 0;
+    free(real);
+    char target[4096];
+    ssize_t size = readlink(at, target, sizeof target - 1);
+    char* next = nullptr;
+    if (size > 0 && folder != nullptr) {
+      target[size] = '\0';
+      size_t room = strlen(folder) + static_cast<size_t>(size) + 2;
+      next = static_cast<char*>(malloc(room));
+      if (next != nullptr && target[0] == '/')
+        snprintf(next, room, "%s", target);
+      else if (next != nullptr)
+        snprintf(next, room, "%s/%s", folder, target);
+    }
+    free(folder);
+    free(at);
+    at = next;
+  }
+  free(at);
+  return through;
+}
+
+// True when the run's user belongs to group.
+static bool IsInGroup(gid_t group) {
+  if (group == getegid())
+    return true;
+  gid_t groups[256];
+  int count = getgroups(256, groups);
+  for (int at = 0; at < count; ++at)
+    if (groups[at] == group)
+      return true;
+  return false;
+}
+
+const char* CheckReplaceable(const char* path, const FileStamp& read) {
+  char* folder = CopyFolder(path);
+  int descriptor =
+      folder != nullptr ? open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  free(folder);
+  if (descriptor < 0)
+    return "its folder cannot be opened to make the change durable";
+  struct stat status;
+  bool known = fstat(descriptor, &status) == 0;
+  close(descriptor);
+  uid_t user = geteuid();
+  if (user == 0)
+    return nullptr;
+  if (known && (status.st_mode & S_ISVTX) != 0 && read.owner != user &&
+      status.st_uid != user)
+    return "the folder is sticky and the file is another user's, so it "
+           "cannot be replaced";
+  if (read.owner != user)
+    return "the file is another user's, and a new file could not keep its "
+           "owner";
+  if (!IsInGroup(static_cast<gid_t>(read.group)))
+    return "a new file could not keep the file's group";
+  return nullptr;
 }
 
 bool HoldRunLock(const char* path, int& lock) {
@@ -124,12 +218,49 @@ static char* MakeBesideName(const char* path, unsigned long long tag,
   return name;
 }
 
-// Removes name when it is a regular file of this run's user.
+// Removes name when it is a regular file that this run may judge: its
+// user's, or any for root.
 static void RemoveLeftover(const char* name) {
   struct stat status;
   if (lstat(name, &status) == 0 && S_ISREG(status.st_mode) &&
-      status.st_uid == geteuid())
+      (status.st_uid == geteuid() || geteuid() == 0))
     unlink(name);
+}
+
+static bool IsStampOf(const struct stat& status, const FileStamp& read) {
+  FileStamp now;
+  return StampOf(status, now) && IsSameState(now, read);
+}
+
+char* LinkFileBeside(const char* path, unsigned long long tag,
+                     FileStamp& read) {
+  int descriptor = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (descriptor < 0)
+    return nullptr;
+  struct stat status;
+  char* name = nullptr;
+  if (fstat(descriptor, &status) == 0 && IsStampOf(status, read) &&
+      ChangeTimeOf(status) == read.changed && status.st_nlink == 1 &&
+      fsync(descriptor) == 0)
+    name = MakeBesideName(path, tag, kBackupBeside);
+  if (name != nullptr) {
+    RemoveLeftover(name);
+    struct stat linked;
+    bool sound = link(path, name) == 0;
+    if (sound && (lstat(name, &linked) != 0 || !IsStampOf(linked, read) ||
+                  fstat(descriptor, &status) != 0)) {
+      unlink(name);
+      sound = false;
+    }
+    if (!sound) {
+      free(name);
+      name = nullptr;
+    } else {
+      read.changed = ChangeTimeOf(status);
+    }
+  }
+  close(descriptor);
+  return name;
 }
 
 void RemoveFilesBeside(const char* path, unsigned long long tag) {
@@ -221,16 +352,9 @@ void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
 // Syncs the folder that holds path, so that a rename in it survives a
 // power cut.
 static bool SyncFolderOf(const char* path) {
-  size_t length = FolderLength(path);
-  char* folder = static_cast<char*>(malloc(length + 2));
+  char* folder = CopyFolder(path);
   if (folder == nullptr)
     return false;
-  if (length == 0)
-    memcpy(folder, ".", 2);
-  else {
-    memcpy(folder, path, length);
-    folder[length] = '\0';
-  }
   int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   free(folder);
   if (descriptor < 0)

@@ -70,6 +70,7 @@ static bool StampOf(HANDLE handle, FileStamp& stamp) {
        << 32) |
       id.ftLastWriteTime.dwLowDateTime;
   stamp.changed = 0;
+  stamp.links = id.nNumberOfLinks;
   stamp.mode = 0;
   stamp.owner = 0;
   stamp.group = 0;
@@ -89,6 +90,26 @@ bool GetPathStamp(const char* path, FileStamp& stamp) {
   bool known = StampOf(file, stamp);
   CloseHandle(file);
   return known;
+}
+
+bool IsSecondName(const char* path) {
+  DWORD attributes = GetFileAttributesA(path);
+  FileStamp stamp;
+  return attributes != INVALID_FILE_ATTRIBUTES &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+         GetPathStamp(path, stamp) && stamp.links >= 2;
+}
+
+bool IsThroughDescriptorLink(const char* path) {
+  (void)path;
+  return false;
+}
+
+const char* CheckReplaceable(const char* path, const FileStamp& read) {
+  // A new file takes its folder's access rules, as the file did.
+  (void)path;
+  (void)read;
+  return nullptr;
 }
 
 char* ResolvePath(const char* path) {
@@ -132,6 +153,38 @@ static char* MakeBesideName(const char* path, unsigned long long tag,
   memcpy(name, path, folder);
   snprintf(name + folder, size - folder, kBesidePattern, tag,
            kBesideKinds[kind]);
+  return name;
+}
+
+char* LinkFileBeside(const char* path, unsigned long long tag,
+                     FileStamp& read) {
+  // Flushing the file's buffers needs write access; a file that cannot be
+  // opened so is copied instead.
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return nullptr;
+  FileStamp now;
+  char* name = nullptr;
+  if (StampOf(file, now) && IsSameState(now, read) && now.links == 1 &&
+      FlushFileBuffers(file) != 0)
+    name = MakeBesideName(path, tag, kBackupBeside);
+  if (name != nullptr) {
+    DeleteFileA(name);
+    FileStamp linked;
+    bool sound = CreateHardLinkA(name, path, nullptr) != 0;
+    if (sound && (!GetPathStamp(name, linked) || !IsSameState(linked, read))) {
+      DeleteFileA(name);
+      sound = false;
+    }
+    if (!sound) {
+      free(name);
+      name = nullptr;
+    }
+  }
+  CloseHandle(file);
   return name;
 }
 

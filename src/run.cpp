@@ -1,9 +1,11 @@
-// run.cpp - one repair run: reads the file, refuses what cannot be repaired
-// safely, rebuilds it into a new file beside it, backs it up, and replaces
-// it with its repair by one rename. The messages live here and nowhere else.
+// run.cpp - one repair run in three steps: open the input (refusing what
+// cannot be repaired exactly), repair it in memory on its way out, and
+// deliver it (the file replaced at once, standard output, or nothing). The
+// messages live here and nowhere else.
 #include "run.h"
 
-#include "repair.h"
+#include "files.h"
+#include "output.h"
 #include "subtitle/mask.h"
 #include "subtitle/rebuild.h"
 #include "subtitle/scan.h"
@@ -46,17 +48,44 @@ static const char kNotTimingReason[] =
     "line %lu looks like a timing line but is not in the form "
     "00:00:00,000 --> 00:00:00,000";
 static const char kTwoArrowsReason[] = "line %lu holds two timing arrows";
+static const char kChangedReason[] = "the file changed while it was repaired";
 
-// What a run holds until it ends, whichever way it ends.
+// Bytes at the start of a file that a text file holds no NUL in.
+static const unsigned long kTextProbe = 4096;
+
+// What a run holds until it ends, whichever way it ends; released in one
+// place.
 struct Held {
-  char* backup;        // the backup's path
-  char* real;          // the file's path with links followed
-  char* data;          // the file as read
-  FILE* out;           // the rebuilt file
-  char* made;          // its name beside the file, while it has one of its own
-  FileStamp madeStamp; // which file the new file is
-  int lock;            // the run lock on the file
+  const char* path; // the file as named; null for standard input
+  RunMode mode;
+  bool inPlace; // the file is to be replaced by its repair
+  char* data;   // the input as read (masked while it is repaired)
+  unsigned long length;
+  FileStamp read; // the file's state as read
+  int lock;       // the run lock on the file; -1 when none is held
+  char* real;     // the file's path with links followed
+  char* backup;   // the backup's path
+  unsigned long arrows;
+  FILE* out;           // the repair beside the file, once it is opened
+  char* made;          // its name, while it has one of its own
+  FileStamp madeStamp; // which file that is
 };
+
+// Records why the run failed, for the entry to report. A reason with %lu
+// in it names line.
+static bool Fail(RunOutcome& outcome, Message message, int error,
+                 const char* reason = nullptr, unsigned long line = 0) {
+  outcome.failed = true;
+  outcome.message = message;
+  outcome.error = error;
+  if (reason != nullptr && line != 0)
+    snprintf(outcome.reason, sizeof outcome.reason, reason, line);
+  else if (reason != nullptr)
+    snprintf(outcome.reason, sizeof outcome.reason, "%s", reason);
+  else if (error != 0)
+    snprintf(outcome.reason, sizeof outcome.reason, "%s", strerror(error));
+  return false;
+}
 
 // True when the name made holds another file than the one this run made:
 // after an exchange that failed to go back, a file of the user's.
@@ -75,10 +104,9 @@ static bool StillMade(const Held& held) {
          named.index == held.madeStamp.index;
 }
 
-// Ends the run: closes and releases what it holds, removes a new file that
-// has not taken the file's place, and records how it went.
-static bool End(Held& held, RunOutcome& outcome, bool failed, Message message,
-                int error, const char* reason, unsigned long line) {
+// Closes and frees what the run holds, and removes a new file that has not
+// taken the file's place.
+static void Release(Held& held) {
   if (held.out != nullptr)
     fclose(held.out);
   if (held.made != nullptr && !IsSomeoneElses(held))
@@ -88,71 +116,187 @@ static bool End(Held& held, RunOutcome& outcome, bool failed, Message message,
   free(held.real);
   free(held.backup);
   ReleaseRunLock(held.lock);
-  outcome.failed = failed;
-  outcome.message = message;
-  outcome.error = error;
-  if (reason != nullptr && line != 0)
-    snprintf(outcome.reason, sizeof outcome.reason, reason, line);
-  else if (reason != nullptr)
-    snprintf(outcome.reason, sizeof outcome.reason, "%s", reason);
-  else if (error != 0)
-    snprintf(outcome.reason, sizeof outcome.reason, "%s", strerror(error));
-  return !failed;
 }
 
-// Ends a failed run; a reason with %lu in it names line.
-static bool Fail(Held& held, RunOutcome& outcome, Message message,
-                 int error = 0, const char* reason = nullptr,
-                 unsigned long line = 0) {
-  return End(held, outcome, true, message, error, reason, line);
-}
-
-// Reads the file, or standard input, and refuses what cannot be repaired:
-// too short, or holding the placeholder byte. False after a refusal.
-static bool ReadChecked(const char* path, bool locked, Held& held,
-                        RunOutcome& outcome, unsigned long& length,
-                        FileStamp& read) {
-  if (path == nullptr)
-    held.data = ReadStream(stdin, length);
-  else if (locked && !HoldRunLock(path, held.lock))
-    return Fail(held, outcome, kOpenFailed, 0, "another run is repairing it");
-  else
-    held.data = Readfile(const_cast<char*>(path), length, &read);
-  if (held.data == nullptr) {
-    int error = errno;
-    return Fail(held, outcome, kOpenFailed, error,
-                error == 0 ? "not a regular file, or changed while it was read"
-                           : nullptr);
-  }
-  if (length < kTimingLength)
-    return Fail(held, outcome, kOpenFailed, 0, "28 bytes or shorter");
-  char* placeholder = FindNextByte(held.data, length, kPlaceholder, false);
-  if (placeholder != held.data || *held.data == kPlaceholder) {
-    unsigned long at = static_cast<unsigned long>(placeholder - held.data);
-    return Fail(held, outcome, kHoldsPlaceholder, 0, kPlaceholderReason,
-                CountLines(held.data, at));
-  }
+// Refuses what is no 8-bit or UTF-8 text: a UTF-16 or UTF-32 file, or NUL
+// bytes near the start.
+static bool CheckText(const Held& held, RunOutcome& outcome) {
+  const unsigned char* bytes = reinterpret_cast<unsigned char*>(held.data);
+  bool wide =
+      (bytes[0] == 0xFF && bytes[1] == 0xFE) ||
+      (bytes[0] == 0xFE && bytes[1] == 0xFF) ||
+      (bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0xFE && bytes[3] == 0xFF);
+  if (wide)
+    return Fail(outcome, kRebuildFailed, 0,
+                "it starts with a UTF-16 or UTF-32 byte-order mark; zelvar "
+                "reads 8-bit and UTF-8 files");
+  unsigned long probe = held.length < kTextProbe ? held.length : kTextProbe;
+  if (memchr(held.data, '\0', probe) != nullptr)
+    return Fail(outcome, kRebuildFailed, 0,
+                "not a text file: it holds NUL bytes near its start");
   return true;
+}
+
+// True when the name's last three characters are "old" in any letter
+// case: then the backup's name is the file's own.
+static bool EndsInOld(const char* path) {
+  size_t length = strlen(path);
+  if (length < 3)
+    return true;
+  const char* end = path + length - 3;
+  return (end[0] | 0x20) == 'o' && (end[1] | 0x20) == 'l' &&
+         (end[2] | 0x20) == 'd';
 }
 
 // The backup's name: refused when there is none, or when it reaches the
 // file itself, since the file would then have no copy once replaced.
-static bool NameBackup(const char* path, Held& held, RunOutcome& outcome) {
-  held.backup = static_cast<char*>(malloc(strlen(path) + 1));
+static bool NameBackup(Held& held, RunOutcome& outcome) {
+  held.backup = static_cast<char*>(malloc(strlen(held.path) + 1));
   if (held.backup == nullptr)
-    return Fail(held, outcome, kBackupFailed, ENOMEM);
-  if (!MakeBackupPath(const_cast<char*>(path), held.backup))
-    return Fail(held, outcome, kBackupFailed, 0,
+    return Fail(outcome, kBackupFailed, ENOMEM);
+  if (!MakeBackupPath(held.path, held.backup))
+    return Fail(outcome, kBackupFailed, 0,
                 "the file's name has fewer than three characters");
-  if (IsSameFile(path, held.backup))
-    return Fail(held, outcome, kBackupFailed, 0,
+  // A second name of the file at the backup's name is what a run cut off
+  // after its backup leaves: it is replaced like any older backup. The same
+  // name, or a link to the file, is not.
+  if (IsSameFile(held.path, held.backup) &&
+      (!IsSecondName(held.backup) || EndsInOld(held.path)))
+    return Fail(outcome, kBackupFailed, 0,
                 "the backup's name is the file itself");
   return true;
 }
 
+// Reads the named file, or standard input: locked and stamped when it is to
+// be replaced, for reading only when it is checked.
+static bool ReadInput(Held& held, RunOutcome& outcome) {
+  if (held.path == nullptr) {
+    held.data = ReadStream(stdin, held.length);
+    return held.data != nullptr || Fail(outcome, kOpenFailed, errno);
+  }
+  if (held.inPlace && !HoldRunLock(held.path, held.lock))
+    return Fail(outcome, kOpenFailed, 0, "another run is repairing it");
+  if (IsThroughDescriptorLink(held.path))
+    return Fail(outcome, kOpenFailed, 0,
+                "it is reached through a descriptor link; give - to repair "
+                "standard input");
+  if (held.inPlace) {
+    // The file is replaced where it lives, so a link to it stays a link.
+    // What a killed run on this name left beside it goes before the file
+    // is read: a second name of the file among it changes the file's state.
+    held.real = ResolvePath(held.path);
+    if (held.real == nullptr)
+      return Fail(outcome, kOpenFailed, errno,
+                  errno == 0 ? "its path cannot be resolved" : nullptr);
+    RemoveFilesBeside(held.real, BesideTag(held.real));
+  }
+  held.data = Readfile(held.path, held.length, &held.read, held.inPlace);
+  if (held.data != nullptr)
+    return true;
+  int error = errno;
+  return Fail(outcome, kOpenFailed, error,
+              error == 0 ? "not a regular file, or changed while it was read"
+                         : nullptr);
+}
+
+// The first step: the input read, refused for what would keep it from
+// being repaired exactly or replaced safely, and masked. Nothing is
+// written before it ends well.
+static bool OpenInput(Held& held, RunOutcome& outcome) {
+  if (!ReadInput(held, outcome))
+    return false;
+  if (held.length < kTimingLength)
+    return Fail(outcome, kOpenFailed, 0, "28 bytes or shorter");
+  if (!CheckText(held, outcome))
+    return false;
+  char* placeholder = FindNextByte(held.data, held.length, kPlaceholder, false);
+  if (placeholder != held.data || *held.data == kPlaceholder) {
+    unsigned long at = static_cast<unsigned long>(placeholder - held.data);
+    return Fail(outcome, kHoldsPlaceholder, 0, kPlaceholderReason,
+                CountLines(held.data, at));
+  }
+  // Checking refuses what a repair would: a file without a backup name.
+  if (held.path != nullptr && !NameBackup(held, outcome))
+    return false;
+  if (held.inPlace) {
+    const char* why = CheckReplaceable(held.real, held.read);
+    if (why != nullptr)
+      return Fail(outcome, kReplaceFailed, 0, why);
+  }
+  unsigned long line = 0;
+  LineFault fault = CheckTimingLines(held.data, held.length, line);
+  if (fault != kNoLineFault)
+    return Fail(outcome, kRebuildFailed, 0,
+                fault == kTwoArrows ? kTwoArrowsReason : kNotTimingReason,
+                line);
+  if (!ConvertChar(held.data, held.length, kPlaceholder, held.arrows))
+    return Fail(outcome, kMaskFailed, 0);
+  if (held.arrows == 0)
+    return Fail(outcome, kRebuildFailed, 0, "no timing line found");
+  outcome.entries = held.arrows;
+  return true;
+}
+
+// Opens the new file beside the file at the repair's first difference: it
+// takes what the file carries, and its stamp tells it from any other.
+static FILE* OpenBeside(void* run) {
+  Held& held = *static_cast<Held*>(run);
+  held.out = CreateFileBeside(held.real, BesideTag(held.real), kRepairBeside,
+                              &held.made);
+  if (held.out == nullptr)
+    return nullptr;
+  CopyFileAccess(held.out, held.real, held.read);
+  return GetFileStamp(held.out, held.madeStamp) ? held.out : nullptr;
+}
+
+// The reason of a write to standard output that failed.
+static bool FailOutput(RunOutcome& outcome, int error) {
+  char why[sizeof outcome.reason];
+  snprintf(why, sizeof why, "standard output could not be written: %s",
+           strerror(error));
+  return Fail(outcome, kReplaceFailed, 0, why);
+}
+
+// The second step: the rebuild, its output unmasked and compared with the
+// file as read as it leaves, written beside the file from its first
+// difference on, to standard output, or nowhere. A rebuild that gives no
+// whole entry is refused before its only piece leaves.
+static bool RepairInMemory(Held& held, RunOutcome& outcome) {
+  bool toOutput = held.path == nullptr && held.mode == kRepairFile;
+  Output output;
+  bool started =
+      StartOutput(output, held.data, held.length, toOutput ? stdout : nullptr,
+                  held.inPlace ? OpenBeside : nullptr, &held);
+  Sink sink = {
+      DeliverOutput, &output, static_cast<char*>(malloc(kSinkSize)), 0, 0,
+      false};
+  bool whole = started &&
+               RebuildInto(held.data, held.length, 1, held.arrows, sink) &&
+               sink.total >= kTimingLength;
+  bool failed = false;
+  if (whole) {
+    Flush(sink);
+    outcome.changed = FinishOutput(output, failed);
+  }
+  free(sink.block);
+  EndOutput(output);
+  // The file held no placeholder, so turning every one back gives the
+  // bytes as read again, for the backup.
+  ReplaceBytes(held.data, held.length, kPlaceholder, kArrow);
+  if (!started)
+    return Fail(outcome, kReplaceFailed, ENOMEM);
+  if (!whole)
+    return Fail(outcome, kReadBackFailed, 0, "no timing line is complete");
+  if (!sink.failed && !failed)
+    return true;
+  if (toOutput)
+    return FailOutput(outcome, output.error);
+  return Fail(outcome, kReplaceFailed, output.error);
+}
+
 // False, after the failure, when the backup's name holds a backup that this
 // call wrote for another file: writing it again would lose that file's.
-static bool CheckBackupUnused(Held& held, RunOutcome& outcome,
+static bool CheckBackupUnused(const Held& held, RunOutcome& outcome,
                               const WrittenBackups* written) {
   FileStamp there;
   if (written == nullptr || !GetPathStamp(held.backup, there))
@@ -163,135 +307,98 @@ static bool CheckBackupUnused(Held& held, RunOutcome& outcome,
       char why[sizeof outcome.reason];
       snprintf(why, sizeof why, "%s holds the backup of %s, written just now",
                held.backup, written->files[at]);
-      return Fail(held, outcome, kBackupFailed, 0, why);
+      return Fail(outcome, kBackupFailed, 0, why);
     }
   }
   return true;
 }
 
-// Replaces the file with its unmasked repair, in this order: the repair is
-// synced; the backup is made and on disk; the repair is renamed over the
-// file, if the file is still as it was read and the name still holds the
-// file written; the folder is synced.
-static bool ReplaceFile(Held& held, RunOutcome& outcome, unsigned long length,
-                        const FileStamp& read, const WrittenBackups* written) {
+// A file system whose times tick in whole milliseconds or coarser (the FAT
+// family, exfat, many others) may not show a change by its time: there the
+// file's bytes are compared as well.
+static bool IsStillAsRead(const Held& held) {
+  bool coarse = held.read.modified % 1000000 == 0;
+  return !coarse || HoldsExactly(held.real, held.data, held.length);
+}
+
+// True when the name holds the file as read itself: a backup made as a
+// second name of it, or one left so by a run cut off.
+static bool IsNameOfFile(const char* name, const FileStamp& read) {
+  FileStamp there;
+  return GetPathStamp(name, there) && there.device == read.device &&
+         there.index == read.index;
+}
+
+// The file changed after its backup was made. A backup that is a second
+// name of the file changed with it: it is written again, as a copy of the
+// bytes as read, so that it still holds them.
+static bool FailChanged(Held& held, RunOutcome& outcome) {
+  if (IsNameOfFile(held.backup, held.read))
+    CreateBackup(held.backup, held.data, held.length, &held.read, held.real,
+                 false);
+  return Fail(outcome, kReplaceFailed, 0, kChangedReason);
+}
+
+// Replaces the file with its repair, in this order: the repair is synced;
+// the backup is made and on disk; the repair takes the file's name, if the
+// file is still as read and the new name still holds the repair; the
+// folder is synced.
+static bool ReplaceFile(Held& held, RunOutcome& outcome,
+                        const WrittenBackups* written) {
   if (!CheckBackupUnused(held, outcome, written))
     return false;
   if (!SyncFile(held.out))
-    return Fail(held, outcome, kReplaceFailed, errno);
-  if (!CreateBackup(held.backup, held.data, length, &read, held.real))
-    return Fail(held, outcome, kBackupFailed, errno);
+    return Fail(outcome, kReplaceFailed, errno);
+  // A backup name that is a second name of the file (a run cut off left it
+  // so) loses it to the new backup, which sets the file's change time.
+  bool unlinks = IsNameOfFile(held.backup, held.read);
+  if (!CreateBackup(held.backup, held.data, held.length, &held.read, held.real))
+    return Fail(outcome, kBackupFailed, errno);
+  FileStamp now;
+  if (unlinks && GetPathStamp(held.real, now) && IsSameState(now, held.read))
+    held.read.changed = now.changed;
   outcome.backedUp = GetPathStamp(held.backup, outcome.backupStamp);
-  if (!StillMade(held))
-    return Fail(held, outcome, kReplaceFailed, 0,
-                "the file changed while it was repaired");
+  snprintf(outcome.backup, sizeof outcome.backup, "%s", held.backup);
+  if (!StillMade(held) || !IsStillAsRead(held))
+    return FailChanged(held, outcome);
   int closed = fclose(held.out);
   held.out = nullptr;
   if (closed != 0)
-    return Fail(held, outcome, kReplaceFailed, errno);
-  Replacement replaced = ReplaceFileAsRead(held.made, held.real, read);
+    return Fail(outcome, kReplaceFailed, errno);
+  Replacement replaced = ReplaceFileAsRead(held.made, held.real, held.read);
   if (replaced == kChangedAside)
-    return Fail(held, outcome, kReplaceFailed, 0,
-                "the file changed while it was repaired");
+    return FailChanged(held, outcome);
   if (replaced == kNotReplaced)
-    return Fail(held, outcome, kReplaceFailed, errno);
+    return Fail(outcome, kReplaceFailed, errno);
   free(held.made);
   held.made = nullptr;
   if (replaced == kNotSynced)
-    return Fail(held, outcome, kReplaceFailed, 0,
+    return Fail(outcome, kReplaceFailed, 0,
                 "the file was replaced, but its folder could not be synced: "
                 "the repair may not survive a power cut");
   return true;
+}
+
+// The third step: the repair delivered where it goes.
+static bool DeliverRepair(Held& held, RunOutcome& outcome,
+                          const WrittenBackups* written) {
+  if (held.path == nullptr && held.mode == kRepairFile)
+    return fflush(stdout) == 0 || FailOutput(outcome, errno);
+  if (!held.inPlace || !outcome.changed)
+    return true;
+  return ReplaceFile(held, outcome, written);
 }
 
 bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome,
                const WrittenBackups* written) {
   outcome = RunOutcome();
   Held held = Held();
+  held.path = path;
+  held.mode = mode;
+  held.inPlace = path != nullptr && mode == kRepairFile;
   held.lock = -1;
-  bool checking = mode == kCheckFile;
-  bool inPlace = path != nullptr && !checking;
-  unsigned long length = 0;
-  FileStamp read = FileStamp();
-  if (!ReadChecked(path, inPlace, held, outcome, length, read))
-    return false;
-  if (inPlace) {
-    // The file is replaced where it lives, so a link to it stays a link.
-    // What a killed run on this name left beside it goes first, whatever
-    // this run comes to.
-    held.real = ResolvePath(path);
-    if (held.real == nullptr)
-      return Fail(held, outcome, kReplaceFailed, ENOMEM);
-    RemoveFilesBeside(held.real, BesideTag(held.real));
-  }
-  // Checking refuses what a repair would: a file without a backup name.
-  if (path != nullptr && !NameBackup(path, held, outcome))
-    return false;
-
-  // A line that looks like a timing line but cannot be read as one would
-  // come out damaged: the file is refused before anything is written.
-  unsigned long line = 0;
-  LineFault fault = CheckTimingLines(held.data, length, line);
-  if (fault != kNoLineFault)
-    return Fail(held, outcome, kRebuildFailed, 0,
-                fault == kTwoArrows ? kTwoArrowsReason : kNotTimingReason,
-                line);
-
-  // Rebuild pass, into a new file: beside the file when it is to replace
-  // it.
-  unsigned long arrows = 0;
-  if (!ConvertChar(held.data, length, kPlaceholder, arrows))
-    return Fail(held, outcome, kMaskFailed);
-  if (arrows == 0)
-    return Fail(held, outcome, kRebuildFailed, 0, "no timing line found");
-  outcome.entries = arrows;
-  if (inPlace) {
-    held.out = CreateFileBeside(held.real, BesideTag(held.real), kRepairBeside,
-                                &held.made);
-    if (held.out != nullptr) {
-      CopyFileAccess(held.out, held.real, read);
-      if (!GetFileStamp(held.out, held.madeStamp))
-        return Fail(held, outcome, kReplaceFailed, errno);
-    }
-  } else
-    held.out = tmpfile();
-  if (held.out == nullptr)
-    return Fail(held, outcome, kReplaceFailed, errno);
-  if (!RebuildSRT(held.data, length, 1, arrows, held.out))
-    return Fail(held, outcome, kRebuildFailed);
-  if (fflush(held.out) != 0 || ferror(held.out) != 0)
-    return Fail(held, outcome, kReplaceFailed, errno);
-  // A rebuild that wrote no whole entry is refused before anything else is
-  // written, like a file without timing lines.
-  long rebuilt = ftell(held.out);
-  if (rebuilt < static_cast<long>(kTimingLength))
-    return Fail(held, outcome, kReadBackFailed, 0,
-                "no timing line is complete");
-  // The file held no placeholder, so turning every one back gives the
-  // bytes as read again.
-  ReplaceBytes(held.data, length, kPlaceholder, kArrow);
-
-  // Unmask pass: over the new file in place, or onto standard output. A
-  // file that the repair leaves as it was is not replaced and keeps the
-  // backup it has, so that a second run, or a retry after a run cut off
-  // once it had replaced the file, keeps the backup of the file as it was.
-  Likeness like = {held.data, length, false};
-  FilePass pass = ReplaceBytesInFile(
-      held.out, kTimingLength, kPlaceholder, kArrow,
-      path == nullptr && !checking ? stdout : nullptr, &like);
-  if (pass == kPassReadFailed)
-    return Fail(held, outcome, kReadBackFailed, errno);
-  if (pass == kPassWriteFailed && path == nullptr) {
-    char why[sizeof outcome.reason];
-    snprintf(why, sizeof why, "standard output could not be written: %s",
-             strerror(errno));
-    return Fail(held, outcome, kReplaceFailed, 0, why);
-  }
-  if (pass == kPassWriteFailed)
-    return Fail(held, outcome, kReplaceFailed, errno);
-  outcome.changed = !like.same;
-  if (inPlace && outcome.changed &&
-      !ReplaceFile(held, outcome, length, read, written))
-    return false;
-  return End(held, outcome, false, kHint, 0, nullptr, 0);
+  bool done = OpenInput(held, outcome) && RepairInMemory(held, outcome) &&
+              DeliverRepair(held, outcome, written);
+  Release(held);
+  return done;
 }

@@ -40,6 +40,7 @@ struct RunOutcome {
   bool changed;
   bool backedUp;         // a backup was written
   FileStamp backupStamp; // which file it is, when one was
+  char backup[4096];     // its name, when one was
 };
 
 // The backups the runs of one call have written, each with the file it was

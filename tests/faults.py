@@ -48,6 +48,7 @@ ERRORS = {
     "fsync": ["EIO"],
     "fdatasync": ["EIO"],
     "rename": ["EIO"],
+    "link": ["EIO", "EPERM"],
     "renameat": ["EIO"],
     "renameat2": ["EIO"],
     "ftruncate": ["EIO"],
@@ -93,6 +94,11 @@ def run(program, folder, strace_args=(), timeout=60):
     return done.returncode, done.stderr
 
 
+# When set, each file gets a second name outside its folder, so that its
+# backup is a copy instead of one more name of the file.
+TWO_NAMES = False
+
+
 def fresh_folder(root, name, content, older=True):
     folder = os.path.join(root, name)
     shutil.rmtree(folder, ignore_errors=True)
@@ -100,6 +106,11 @@ def fresh_folder(root, name, content, older=True):
     write(os.path.join(folder, "movie.srt"), content)
     if older:
         write(os.path.join(folder, "movie.old"), OLDER_BACKUP)
+    second = os.path.join(root, name + "-second-name")
+    if os.path.exists(second):
+        os.remove(second)
+    if TWO_NAMES:
+        os.link(os.path.join(folder, "movie.srt"), second)
     return folder
 
 
@@ -188,7 +199,10 @@ def injection(program, root):
               "kills leaving a new file": 0,
               "retries that lost the file as read": 0,
               "retries leaving other files": 0}
-    for label, content in (("small", small_file()), ("3 MB", large_file())):
+    global TWO_NAMES
+    for label, content, TWO_NAMES in (
+            ("small", small_file(), False), ("3 MB", large_file(), False),
+            ("small, with a second name,", small_file(), True)):
         expected = repaired(program, root, content)
         calls = traced_calls(program, root, content)
         for name, number in calls:
@@ -234,14 +248,11 @@ def injection(program, root):
 
 
 def order(program, root):
+    """The syncs and renames of a run, in order: with the backup made as a
+    second name of the file, and as a copy (the file has a second name)."""
+    global TWO_NAMES
     failures = Failures()
     content = small_file()
-    folder = fresh_folder(root, "order", content)
-    trace = os.path.join(root, "order.txt")
-    code, _ = run(program, folder, ["strace", "-f", "-y", "-o", trace])
-    failures.check(code == 0, "the traced run failed")
-    with open(trace, errors="replace") as f:
-        lines = [line.strip() for line in f]
 
     def fsync(tail):  # the sync of the file whose path ends with tail
         return r"fsync\(\d+<[^>]*%s>\)" % re.escape(tail)
@@ -249,26 +260,37 @@ def order(program, root):
     def renamed(name):  # a rename onto name that succeeded
         return r'rename\w*\(.*"([^"]*/)?%s"(, RENAME_\w+)?\) = 0' % re.escape(name)
 
-    real_folder = os.path.realpath(folder)
-    steps = [("repair synced", fsync("-repair")),
-             ("backup synced", fsync("-backup")),
-             ("backup renamed", renamed("movie.old")),
-             ("its folder synced", fsync(real_folder)),
-             ("repair renamed over the target", renamed("movie.srt")),
-             ("the folder synced", fsync(real_folder))]
-    at = -1
-    for step, pattern in steps:
-        at = next((i for i in range(at + 1, len(lines))
-                   if re.match(r"\d+\s+" + pattern, lines[i])), None)
-        if at is None:
-            failures.check(False, "no %s after the step before it" % step)
-            break
-        print("%-32s %s" % (step, lines[at]))
-    target = os.path.realpath(os.path.join(folder, "movie.srt"))
-    touched = [l for l in lines if ("<%s>" % target in l and re.match(
-        r"\d+\s+(write|pwrite64|ftruncate|fallocate)\(", l)) or (
-        "movie.srt" in l and "O_TRUNC" in l)]
-    failures.check(touched == [], "the target was written: %s" % touched)
+    linked = [("file as read synced", fsync("/movie.srt")),
+              ("backup linked", r'link\(".*movie.srt", ".*-backup"\) = 0')]
+    copied = [("backup synced", fsync("-backup"))]
+    for TWO_NAMES, backup in ((False, linked), (True, copied)):
+        print("the backup %s:" % ("copied" if TWO_NAMES else "linked"))
+        folder = fresh_folder(root, "order", content)
+        trace = os.path.join(root, "order.txt")
+        code, _ = run(program, folder, ["strace", "-f", "-y", "-o", trace])
+        failures.check(code == 0, "the traced run failed")
+        with open(trace, errors="replace") as f:
+            lines = [line.strip() for line in f]
+        real_folder = os.path.realpath(folder)
+        steps = [("repair synced", fsync("-repair"))] + backup + [
+            ("backup renamed", renamed("movie.old")),
+            ("its folder synced", fsync(real_folder)),
+            ("repair renamed over the target", renamed("movie.srt")),
+            ("the folder synced", fsync(real_folder))]
+        at = -1
+        for step, pattern in steps:
+            at = next((i for i in range(at + 1, len(lines))
+                       if re.match(r"\d+\s+" + pattern, lines[i])), None)
+            if at is None:
+                failures.check(False, "no %s after the step before it" % step)
+                break
+            print("  %-32s %s" % (step, lines[at]))
+        target = os.path.realpath(os.path.join(folder, "movie.srt"))
+        touched = [l for l in lines if ("<%s>" % target in l and re.match(
+            r"\d+\s+(write|pwrite64|ftruncate|fallocate)\(", l)) or (
+            "movie.srt" in l and "O_TRUNC" in l)]
+        failures.check(touched == [], "the target was written: %s" % touched)
+    TWO_NAMES = False
     return failures
 
 

@@ -187,11 +187,10 @@ static bool WriteMiddle(Sink& sink, const Walk& walk, Timing& timing,
   return true;
 }
 
-bool RebuildSRT(char* data, unsigned long length, unsigned long first,
-                unsigned long arrows, FILE* out) {
-  if (arrows == 0 || length < kTimingLength || out == nullptr)
+bool RebuildInto(char* data, unsigned long length, unsigned long first,
+                 unsigned long arrows, Sink& sink) {
+  if (arrows == 0 || length < kTimingLength)
     return false;
-  Sink sink = {out, static_cast<char*>(malloc(kSinkSize)), 0};
   Walk walk = {data, length, FindContentStart(data, length)};
   NumberLine number;
   StartNumbers(number, first);
@@ -202,7 +201,21 @@ bool RebuildSRT(char* data, unsigned long length, unsigned long first,
   unsigned long cursor = 0;
   if (going && WriteHead(sink, walk, timing, cursor, number))
     Put(sink, data + cursor, length - cursor);
+  return true;
+}
+
+static bool WriteToStream(void* to, const char* bytes, unsigned long count) {
+  return fwrite(bytes, 1, count, static_cast<FILE*>(to)) == count;
+}
+
+bool RebuildSRT(char* data, unsigned long length, unsigned long first,
+                unsigned long arrows, FILE* out) {
+  if (out == nullptr)
+    return false;
+  Sink sink = {WriteToStream, out, static_cast<char*>(malloc(kSinkSize)),
+               0,             0,   false};
+  bool rebuilt = RebuildInto(data, length, first, arrows, sink);
   Flush(sink);
   free(sink.block);
-  return true;
+  return rebuilt;
 }

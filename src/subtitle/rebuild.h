@@ -2,6 +2,8 @@
 // subtitle file to a binary stream.
 #pragma once
 
+#include "subtitle/sink.h"
+
 #include <stdio.h>
 
 // Writes number in plain decimal digits and "\r\n" to out, then adds one
@@ -29,3 +31,9 @@ void SetNumber(FILE* out, unsigned long& number);
 // length is 28 or less, or out is null. Write errors show in ferror(out).
 bool RebuildSRT(char* data, unsigned long length, unsigned long first,
                 unsigned long arrows, FILE* out);
+
+// The same rebuild into sink, which the caller sets up and flushes (so that
+// the output's length, sink.total, is known before the last piece goes
+// out). False, putting nothing, when arrows is 0 or length is 28 or less.
+bool RebuildInto(char* data, unsigned long length, unsigned long first,
+                 unsigned long arrows, Sink& sink);

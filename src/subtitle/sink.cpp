@@ -1,17 +1,21 @@
-// sink.cpp - the rebuild's output block: filled, then written whole.
+// sink.cpp - the rebuild's output block: filled, then delivered whole.
 #include "subtitle/sink.h"
 
+static void DeliverPiece(Sink& sink, const char* bytes, unsigned long count) {
+  if (!sink.failed && count != 0)
+    sink.failed = !sink.deliver(sink.to, bytes, count);
+}
+
 void Flush(Sink& sink) {
-  if (sink.used != 0)
-    fwrite(sink.block, 1, sink.used, sink.stream);
+  DeliverPiece(sink, sink.block, sink.used);
   sink.used = 0;
 }
 
-// The block is filled and written, the whole blocks' worth that follows
+// The block is filled and delivered, the whole blocks' worth that follows
 // goes straight from the piece, and the rest starts the next block.
 void PutSlowly(Sink& sink, const char* bytes, unsigned long count) {
   if (sink.block == nullptr) {
-    fwrite(bytes, 1, count, sink.stream);
+    DeliverPiece(sink, bytes, count);
     return;
   }
   unsigned long room = kSinkSize - sink.used;
@@ -21,8 +25,7 @@ void PutSlowly(Sink& sink, const char* bytes, unsigned long count) {
   bytes += room;
   count -= room;
   unsigned long whole = count - count % kSinkSize;
-  if (whole != 0)
-    fwrite(bytes, 1, whole, sink.stream);
+  DeliverPiece(sink, bytes, whole);
   memcpy(sink.block, bytes + whole, count - whole);
   sink.used = count - whole;
 }

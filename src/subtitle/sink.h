@@ -1,30 +1,37 @@
 // sink.h - the rebuild's output block: the small pieces of each entry
-// gather in one heap block, so that they reach the stream as few large
-// writes.
+// gather in one heap block, so that they reach their destination as few
+// large pieces.
 #pragma once
 
-#include <stdio.h>
 #include <string.h>
 
 static const unsigned long kSinkSize = 1UL << 20;
 
-// The block goes out only when full, so every write is one block (or a run
-// of whole blocks) long and starts at a multiple of the block size in the
-// file. Without a block (it could not be had) every piece is written
-// directly, which gives the same bytes.
+// Takes count bytes of output, in order; false when they could not be
+// taken (the sink then passes nothing more on). The bytes may lie in the
+// sink's block or in the data being rebuilt, and are only read.
+typedef bool (*Deliver)(void* to, const char* bytes, unsigned long count);
+
+// The block goes out only when full, so every piece delivered is one block
+// (or a run of whole blocks) long. Without a block (it could not be had)
+// every piece is delivered directly, which gives the same bytes.
 struct Sink {
-  FILE* stream;
+  Deliver deliver;
+  void* to;
   char* block;
   unsigned long used;
+  unsigned long total; // bytes put so far
+  bool failed;         // a delivery failed
 };
 
-// Writes what the block holds and empties it.
+// Delivers what the block holds and empties it.
 void Flush(Sink& sink);
 
 // Put for a piece larger than the room left, or without a block.
 void PutSlowly(Sink& sink, const char* bytes, unsigned long count);
 
 inline void Put(Sink& sink, const char* bytes, unsigned long count) {
+  sink.total += count;
   if (sink.block == nullptr || count > kSinkSize - sink.used) {
     PutSlowly(sink, bytes, count);
     return;
@@ -41,6 +48,7 @@ inline void PutFromFixed(Sink& sink, const char* bytes, unsigned long count,
   if (sink.block != nullptr && kSinkSize - sink.used >= size) {
     memcpy(sink.block + sink.used, bytes, size);
     sink.used += count;
+    sink.total += count;
   } else {
     Put(sink, bytes, count);
   }

@@ -1,7 +1,7 @@
-// repair.cpp - the repair run's operations on the command line and on
-// whole files. They report nothing; the run turns a false or null into its
-// message.
-#include "repair.h"
+// files.cpp - whole files: read into memory, the backup's name, and the
+// backup written beside the file. They report nothing; the run turns a false
+// or null into its message.
+#include "files.h"
 
 #include "platform.h"
 #include "subtitle/scan.h"
@@ -11,32 +11,6 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-
-static const unsigned long kMinCommandLine = 21;
-static const char kQuote = '"';
-
-bool ConvertParam(char* text) {
-  unsigned long length = strlen(text);
-  if (text[0] != kQuote || length < kMinCommandLine)
-    return false;
-  char* closing = FindNextByte(text + 1, length - 1, kQuote, false);
-  if (closing == text + 1)
-    return false; // no closing quote, or an empty program path
-  char* separator = closing + 1;
-  if (*separator == '\0' || separator[1] == '\0')
-    return false;
-  char* argument = separator + 1;
-  if (*argument == kQuote) {
-    if (argument[1] == '\0')
-      return false;
-    text[length - 1] = '\0';
-    ++argument;
-    if (*argument == '\0')
-      return false;
-  }
-  GetField(text, argument, '\0', strlen(argument) + 1, true);
-  return true;
-}
 
 // Reads size bytes from the newly opened file into a new block of exactly
 // that size (one byte for an empty file, so that the block exists).
@@ -57,12 +31,13 @@ static char* ReadBlock(FILE* file, unsigned long long size) {
   return data;
 }
 
-char* Readfile(char* path, unsigned long& length, FileStamp* stamp) {
+char* Readfile(const char* path, unsigned long& length, FileStamp* stamp,
+               bool forWriting) {
   if (*path == '\0') {
     errno = ENOENT;
     return nullptr;
   }
-  FILE* in = fopen(path, "r+b");
+  FILE* in = fopen(path, forWriting ? "r+b" : "rb");
   if (in == nullptr)
     return nullptr;
   errno = 0;
@@ -72,8 +47,10 @@ char* Readfile(char* path, unsigned long& length, FileStamp* stamp) {
   char* data = nullptr;
   if (GetFileStamp(in, before))
     data = ReadBlock(in, before.size);
-  if (data != nullptr &&
-      (!GetFileStamp(in, after) || !IsSameState(before, after))) {
+  // A byte past the size that the system gave is a file whose size is not
+  // known before it is read (a system file), or one that grew meanwhile.
+  if (data != nullptr && (fgetc(in) != EOF || !GetFileStamp(in, after) ||
+                          !IsSameState(before, after))) {
     free(data);
     data = nullptr;
   }
@@ -89,7 +66,7 @@ char* Readfile(char* path, unsigned long& length, FileStamp* stamp) {
   return data;
 }
 
-bool MakeBackupPath(char* source, char* destination) {
+bool MakeBackupPath(const char* source, char* destination) {
   size_t length = strlen(source);
   if (length - FolderLength(source) < 3)
     return false;
@@ -125,10 +102,34 @@ char* ReadStream(FILE* in, unsigned long& length) {
   return data;
 }
 
-bool CreateBackup(char* path, void* data, unsigned long& length,
-                  const FileStamp* like, const char* from) {
+// The backup as a second name of the file as read, renamed onto path. A
+// rename between two names of one file does nothing, so the name made is
+// removed after it either way.
+static bool LinkBackup(const char* path, FileStamp& like, const char* from) {
+  char* made = LinkFileBeside(from, BesideTag(from), like);
+  if (made == nullptr)
+    return false;
+  bool renamed = ReplaceByRename(made, path);
+  int error = errno;
+  remove(made);
+  free(made);
+  // The rename sets the file's change time too: the time to compare with
+  // later is the one after it.
+  FileStamp now;
+  if (renamed && GetPathStamp(from, now) && IsSameState(now, like))
+    like.changed = now.changed;
+  errno = error;
+  return renamed;
+}
+
+bool CreateBackup(const char* path, const void* data,
+                  const unsigned long& length, FileStamp* like,
+                  const char* from, bool mayLink) {
   if (*path == '\0' || length == 0)
     return false;
+  if (mayLink && like != nullptr && from != nullptr &&
+      LinkBackup(path, *like, from))
+    return true;
   char* made = nullptr;
   FILE* out = CreateFileBeside(path, from != nullptr ? BesideTag(from) : 0,
                                kBackupBeside, &made);
@@ -153,44 +154,17 @@ bool CreateBackup(char* path, void* data, unsigned long& length,
   return written;
 }
 
-// Bytes a pass over a file holds at a time.
-static const unsigned long kPassBlock = 1UL << 20;
-
-FilePass ReplaceBytesInFile(FILE* file, unsigned long minimum, char from,
-                            char to, FILE* into, Likeness* like) {
-  FileStamp stamp;
-  if (fflush(file) != 0 || !GetFileStamp(file, stamp) || stamp.size < minimum ||
-      stamp.size > static_cast<unsigned long long>(LONG_MAX))
-    return kPassReadFailed;
-  char* block = static_cast<char*>(malloc(kPassBlock));
-  if (block == nullptr)
-    return kPassReadFailed;
-  if (like != nullptr)
-    like->same = stamp.size == like->length;
-  FILE* out = into != nullptr ? into : file;
-  FilePass pass = kPassDone;
-  for (long at = 0; at < static_cast<long>(stamp.size); at += kPassBlock) {
-    unsigned long left = static_cast<unsigned long>(stamp.size) - at;
-    size_t count = left < kPassBlock ? left : kPassBlock;
-    if (fseek(file, at, SEEK_SET) != 0 ||
-        fread(block, 1, count, file) != count) {
-      pass = kPassReadFailed;
-      break;
-    }
-    ReplaceBytes(block, count, from, to);
-    if (like != nullptr && like->same)
-      like->same = memcmp(block, like->data + at, count) == 0;
-    if ((into == nullptr && fseek(file, at, SEEK_SET) != 0) ||
-        fwrite(block, 1, count, out) != count) {
-      pass = kPassWriteFailed;
-      break;
-    }
-  }
-  int error = errno;
-  free(block);
-  if (pass == kPassDone && fflush(out) != 0)
-    pass = kPassWriteFailed;
-  else
-    errno = error;
-  return pass;
+bool HoldsExactly(const char* path, const char* data, unsigned long length) {
+  FILE* in = fopen(path, "rb");
+  if (in == nullptr)
+    return false;
+  char block[1 << 16];
+  unsigned long at = 0;
+  bool same = true;
+  for (size_t got; same && (got = fread(block, 1, sizeof block, in)) != 0;
+       at += got)
+    same = got <= length - at && memcmp(block, data + at, got) == 0;
+  same = same && at == length && ferror(in) == 0;
+  fclose(in);
+  return same;
 }

@@ -1,7 +1,8 @@
 // The run's operations: the launch argument, whole-file reads and writes,
 // the backup name and the test that a backup name reaches the target.
+#include "command_line.h"
+#include "files.h"
 #include "platform.h"
-#include "repair.h"
 
 #include "testutil.h"
 
@@ -244,32 +245,6 @@ TEST(CreateBackup, TakesThePermissionBitsAndOwnerOfTheFileRead) {
     EXPECT_EQ(status.st_uid, owner);
     EXPECT_EQ(status.st_gid, group);
   }
-}
-
-// The unmask pass holds one block of the file at a time: placeholders on
-// both sides of every block edge come back, and nothing else changes.
-TEST(ReplaceBytesInFile, RestoresEveryPlaceholderBlockByBlock) {
-  std::string path = ScratchDir() + "/rebuilt.srt";
-  std::string masked, unmasked;
-  for (unsigned long i = 0; masked.size() < (5UL << 19) + 3; ++i) {
-    bool edge = (masked.size() + 1) % (1UL << 20) < 3;
-    char c = edge || i % 97 == 0 ? '\xD0' : static_cast<char>('a' + i % 26);
-    masked += c;
-    unmasked += c == '\xD0' ? '>' : c;
-  }
-  WriteBytes(path, masked);
-  FILE* file = fopen(path.c_str(), "r+b");
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(ReplaceBytesInFile(file, 29, '\xD0', '>'), kPassDone);
-  fclose(file);
-  EXPECT_TRUE(ReadBytes(path) == unmasked) << "the bytes differ";
-
-  WriteBytes(path, std::string(28, '\xD0'));
-  file = fopen(path.c_str(), "r+b");
-  ASSERT_NE(file, nullptr);
-  EXPECT_EQ(ReplaceBytesInFile(file, 29, '\xD0', '>'), kPassReadFailed);
-  fclose(file);
-  EXPECT_EQ(ReadBytes(path), std::string(28, '\xD0')) << "too short: untouched";
 }
 
 TEST(IsSameFile, TellsWhenABackupNameReachesTheTarget) {

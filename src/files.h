@@ -1,0 +1,46 @@
+// files.h - whole files: read into memory, the backup's name, and the
+// backup written beside the file.
+#pragma once
+
+#include "platform.h"
+
+#include <stdio.h>
+
+// Reads the whole regular file at path, opened for reading and writing (or
+// reading only, when not forWriting), into one heap block and stores its
+// size into length and, when stamp is given, its state as read. Null,
+// leaving length as it was, when the path is empty, the file cannot be
+// opened so, is no regular file, cannot be read whole, holds more than its
+// size says, or changes while it is read; errno then tells why, and is 0
+// for a file that is no regular file or changed while it was read.
+char* Readfile(const char* path, unsigned long& length,
+               FileStamp* stamp = nullptr, bool forWriting = true);
+
+// Writes source with its last three characters replaced by "old" into
+// destination (strlen(source) + 1 bytes). False, writing nothing, when the
+// file's own name (after the last folder separator) has fewer than three
+// characters: the backup would land outside its folder.
+bool MakeBackupPath(const char* source, char* destination);
+
+// Reads the whole of the stream in into one heap block and stores its size
+// into length. Null, leaving length as it was, when it cannot be read.
+char* ReadStream(FILE* in, unsigned long& length);
+
+// Makes the file at path hold exactly the length bytes of data, durably:
+// they go to a new file beside it, which is synced and then renamed onto
+// path, so that whatever stood there (an older backup, a link, a pipe) is
+// replaced, never written through, and stays whole until the new bytes are
+// on disk. When like (the stamp of the file at from, as read) is given, the
+// backup is a second name of that file where mayLink is set, it has one
+// name only and the system allows it (like->changed then takes its change time
+// after the link), and otherwise a copy, named for that file (so a later run on
+// it can remove a killed run's leftovers), that takes what the file carries:
+// its permission bits, owner and group, access list and attributes. False,
+// with errno telling why, when the path is empty, length is 0, or any step
+// fails; then no new file is left behind.
+bool CreateBackup(const char* path, const void* data,
+                  const unsigned long& length, FileStamp* like = nullptr,
+                  const char* from = nullptr, bool mayLink = true);
+
+// True when the file at path holds exactly the length bytes of data.
+bool HoldsExactly(const char* path, const char* data, unsigned long length);

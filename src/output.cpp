@@ -1,0 +1,82 @@
+// output.cpp - the repair's way out: compared with the file as read,
+// unmasked, written where it goes, in one pass as the rebuild runs.
+#include "output.h"
+
+#include "subtitle/mask.h"
+#include "subtitle/scan.h"
+#include "subtitle/sink.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+bool StartOutput(Output& output, const char* data, unsigned long length,
+                 FILE* file, OpenOutput open, void* run) {
+  output = Output();
+  output.data = data;
+  output.length = length;
+  output.file = file;
+  output.open = open;
+  output.run = run;
+  output.scratch = static_cast<char*>(malloc(kSinkSize));
+  return output.scratch != nullptr;
+}
+
+// Writes count masked bytes unmasked, a scratch block at a time: the bytes
+// may be the file as read itself, which stays masked for the rebuild.
+static bool WriteUnmasked(Output& output, const char* bytes,
+                          unsigned long count) {
+  while (count != 0) {
+    unsigned long piece = count < kSinkSize ? count : kSinkSize;
+    memcpy(output.scratch, bytes, piece);
+    ReplaceBytes(output.scratch, piece, kPlaceholder, kArrow);
+    if (fwrite(output.scratch, 1, piece, output.file) != piece) {
+      output.error = errno;
+      return false;
+    }
+    bytes += piece;
+    count -= piece;
+  }
+  return true;
+}
+
+// At the first difference: the file to write opens, and what came before,
+// equal to the file as read, goes first.
+static bool OpenAtDifference(Output& output) {
+  output.differs = true;
+  if (output.file != nullptr || output.open == nullptr)
+    return true;
+  output.file = output.open(output.run);
+  if (output.file == nullptr) {
+    output.error = errno;
+    return false;
+  }
+  return WriteUnmasked(output, output.data, output.alike);
+}
+
+// Masked bytes compared with masked bytes: the file held no placeholder,
+// so equal masked bytes are equal bytes.
+bool DeliverOutput(void* to, const char* bytes, unsigned long count) {
+  Output& output = *static_cast<Output*>(to);
+  if (!output.differs) {
+    bool alike = count <= output.length - output.alike &&
+                 memcmp(bytes, output.data + output.alike, count) == 0;
+    if (alike)
+      output.alike += count;
+    else if (!OpenAtDifference(output))
+      return false;
+  }
+  return output.file == nullptr || WriteUnmasked(output, bytes, count);
+}
+
+bool FinishOutput(Output& output, bool& failed) {
+  failed = false;
+  if (!output.differs && output.alike != output.length)
+    failed = !OpenAtDifference(output);
+  return output.differs;
+}
+
+void EndOutput(Output& output) {
+  free(output.scratch);
+  output.scratch = nullptr;
+}
