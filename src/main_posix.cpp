@@ -15,12 +15,20 @@
 
 static const char kProgram[] = "zelvar";
 
-enum ExitCode { kAllDone = 0, kSomeFailed = 1, kUsageError = 2 };
+// With --check, 1 says that a file would change and 2 that one could not
+// be checked, as cmp and diff say it.
+enum ExitCode {
+  kAllDone = 0,
+  kSomeFailed = 1,
+  kWouldChange = 1,
+  kUsageError = 2,
+  kNotChecked = 2,
+};
 
 static const char kUsage[] =
     "Usage: zelvar [OPTION]... FILE...\n"
     "Repairs each subtitle file FILE (.srt) in place: its entries are\n"
-    "numbered 1, 2, 3 ... in the order of their timing lines, blank lines\n"
+    "numbered 1, 2, 3 ... in the order they stand in the file, blank lines\n"
     "and old numbers go, and every byte of every text is kept.\n"
     "\n"
     "Before a file is replaced, its exact bytes are saved beside it under\n"
@@ -37,10 +45,17 @@ static const char kUsage[] =
     "      --version  show the version and exit\n"
     "  --             end the options, as in: zelvar -- -name.srt\n"
     "\n"
-    "Exit status: 0 when every FILE was repaired (with --check: when none\n"
-    "would change), 1 when any failed (with --check: or would change), 2\n"
-    "for a usage error. Each failure is one line on standard error:\n"
-    "zelvar: FILE: message (reason).\n";
+    "Exit status: 0 when every FILE was repaired, 1 when any failed, 2 for a\n"
+    "usage error. With --check: 0 when no FILE would change, 1 when one\n"
+    "would, 2 when one could not be checked, or for a usage error. Each\n"
+    "failure is one line on standard error: zelvar: FILE: message (reason).\n";
+
+static const char kVersion[] =
+    "zelvar " ZELVAR_VERSION "\n"
+    "Copyright (C) 2026 The Zelvar developers.\n"
+    "License: MIT <https://opensource.org/licenses/MIT>.\n"
+    "This is free software: you are free to change and redistribute it.\n"
+    "There is NO WARRANTY, to the extent permitted by law.\n";
 
 static const char kTryHelp[] = "Try 'zelvar --help'.\n";
 
@@ -67,12 +82,44 @@ static bool PrepareProcess() {
   return outputClosed;
 }
 
-static int UsageError(const char* what, const char* option) {
-  if (option != nullptr)
-    fprintf(stderr, "%s: %s '%s'\n%s", kProgram, what, option, kTryHelp);
-  else
-    fprintf(stderr, "%s: %s\n%s", kProgram, what, kTryHelp);
+static int UsageError(const char* what) {
+  if (what != nullptr)
+    fprintf(stderr, "%s: %s\n", kProgram, what);
+  fputs(kTryHelp, stderr);
   return kUsageError;
+}
+
+// A copy of text for a terminal, a heap block: each control byte as \xHH
+// and each backslash doubled, so that a file's name is one line and shows
+// what it holds. Null when no block can be had.
+static char* Escaped(const char* text) {
+  size_t size = 1;
+  for (const char* at = text; *at != '\0'; ++at)
+    size += static_cast<unsigned char>(*at) < 0x20 || *at == 0x7F ? 4
+            : *at == '\\'                                         ? 2
+                                                                  : 1;
+  char* escaped = static_cast<char*>(malloc(size));
+  char* to = escaped;
+  for (const char* at = text; escaped != nullptr && *at != '\0'; ++at) {
+    unsigned char c = static_cast<unsigned char>(*at);
+    if (c < 0x20 || c == 0x7F)
+      to += snprintf(to, 5, "\\x%02X", c);
+    else if (c == '\\')
+      to += snprintf(to, 3, "\\\\");
+    else
+      *to++ = *at;
+  }
+  if (escaped != nullptr)
+    *to = '\0';
+  return escaped;
+}
+
+// Prints the escaped name of file, then after.
+static void PrintNamed(const char* file, const char* after) {
+  char* name = Escaped(file);
+  if (name != nullptr)
+    printf("%s%s", name, after);
+  free(name);
 }
 
 // Prints text on standard output; exit code 0, or 1 when it could not.
@@ -82,7 +129,7 @@ static int Answer(const char* text) {
 }
 
 // The one line of a failed file: FILE: TEXT, then why in brackets where
-// that is known.
+// that is known; escaped, since both may hold names.
 static bool ReportFailure(const char* file, const RunOutcome& outcome) {
   char why[sizeof outcome.reason + 3] = "";
   if (outcome.reason[0] != '\0')
@@ -90,10 +137,14 @@ static bool ReportFailure(const char* file, const RunOutcome& outcome) {
   const char* text = MessageText(outcome.message);
   size_t size = strlen(file) + strlen(text) + strlen(why) + 3;
   char* line = static_cast<char*>(malloc(size));
-  if (line == nullptr)
-    return ShowMessage(kProgram, text, kErrorMessage);
-  snprintf(line, size, "%s: %s%s", file, text, why);
-  bool shown = ShowMessage(kProgram, line, kErrorMessage);
+  char* escaped = nullptr;
+  if (line != nullptr) {
+    snprintf(line, size, "%s: %s%s", file, text, why);
+    escaped = Escaped(line);
+  }
+  bool shown =
+      ShowMessage(kProgram, escaped != nullptr ? escaped : text, kErrorMessage);
+  free(escaped);
   free(line);
   return shown;
 }
@@ -101,11 +152,18 @@ static bool ReportFailure(const char* file, const RunOutcome& outcome) {
 // After a repair, with --verbose: FILE: N entries, backup NAME; or, for a
 // file that was in order already, FILE: N entries, unchanged.
 static void ReportRepair(const char* file, const RunOutcome& outcome) {
-  if (!outcome.changed)
-    printf("%s: %lu entries, unchanged\n", file, outcome.entries);
-  else
-    printf("%s: %lu entries, backup %s\n", file, outcome.entries,
-           outcome.backup);
+  char* backup = Escaped(outcome.backup);
+  size_t size = (backup != nullptr ? strlen(backup) : 0) + 64;
+  char* after = static_cast<char*>(malloc(size));
+  if (backup != nullptr && after != nullptr) {
+    snprintf(after, size, ": %lu %s, %s%s\n", outcome.entries,
+             outcome.entries == 1 ? "entry" : "entries",
+             outcome.changed ? "backup " : "unchanged",
+             outcome.changed ? backup : "");
+    PrintNamed(file, after);
+  }
+  free(after);
+  free(backup);
 }
 
 // Adds a backup written for file to those of this call. Should no room be
@@ -138,7 +196,10 @@ int main(int argc, char** argv) {
       {nullptr, 0, nullptr, 0},
   };
   bool check = false, verbose = false;
-  opterr = 0; // unknown options are reported below, in the tool's words
+  // getopt_long says what is wrong with an option, under the program's name
+  // whatever path started it; the line that points to --help follows.
+  static char name[] = "zelvar";
+  argv[0] = name;
   for (int option;
        (option = getopt_long(argc, argv, "cvh", kOptions, nullptr)) != -1;) {
     if (option == 'c')
@@ -148,15 +209,12 @@ int main(int argc, char** argv) {
     else if (option == 'h')
       return Answer(kUsage);
     else if (option == 'V')
-      return Answer("zelvar " ZELVAR_VERSION "\n");
-    else {
-      char shortOption[3] = {'-', static_cast<char>(optopt), '\0'};
-      return UsageError("unknown option",
-                        optopt != 0 ? shortOption : argv[optind - 1]);
-    }
+      return Answer(kVersion);
+    else
+      return UsageError(nullptr);
   }
   if (optind == argc)
-    return UsageError("no file given", nullptr);
+    return UsageError("no file given");
 
   int code = kAllDone;
   WrittenBackups written = {0, nullptr, nullptr};
@@ -177,10 +235,11 @@ int main(int argc, char** argv) {
       Remember(written, outcome.backupStamp, file);
     if (!done) {
       ReportFailure(file, outcome);
-      code = kSomeFailed;
+      code = check ? kNotChecked : kSomeFailed;
     } else if (check && outcome.changed) {
-      printf("%s\n", file);
-      code = kSomeFailed;
+      PrintNamed(file, "\n");
+      if (code == kAllDone)
+        code = kWouldChange;
     } else if (verbose && !check && !input)
       ReportRepair(file, outcome);
     // Each line goes out at once, in its place among the messages.

@@ -197,16 +197,30 @@ TEST(Program, CommandLines) {
        Said("gone.srt", OPEN_FAILED, "No such file or directory"),
        "a.old=M a.srt=R b.old=M b.srt=R"},
       {"no file", "", 2, "", "zelvar: no file given\n", ""},
-      {"an unknown option", "-x a.srt", 2, "", "zelvar: unknown option '-x'\n",
-       ""},
+      {"an unknown option", "-x a.srt", 2, "",
+       "zelvar: invalid option -- 'x'\n", ""},
       {"an unknown long option", "--bogus a.srt", 2, "",
-       "zelvar: unknown option '--bogus'\n", ""},
+       "zelvar: unrecognized option '--bogus'\n", ""},
+      {"an argument to --check", "--check=yes a.srt", 2, "",
+       "zelvar: option '--check' doesn't allow an argument\n", ""},
+      {"an ambiguous abbreviation", "--ver a.srt", 2, "",
+       "zelvar: option '--ver' is ambiguous; possibilities: '--verbose' "
+       "'--version'\n",
+       ""},
       {"-- ends the options", "-- -a.srt", 0, "", "", "-a.old=M -a.srt=R"},
-      {"--check refuses as a repair would", "--check x.old done.srt", 1, "",
+      {"--check refuses as a repair would", "--check x.old done.srt", 2, "",
        Said("x.old", BACKUP_FAILED, "the backup's name is the file itself"),
        ""},
-      {"--check", "--check a.srt done.srt n.srt", 1, "a.srt\n",
-       Said("n.srt", REBUILD_FAILED, "no timing line found"), ""},
+      {"--check, one cannot be checked", "--check a.srt done.srt n.srt", 2,
+       "a.srt\n", Said("n.srt", REBUILD_FAILED, "no timing line found"), ""},
+      {"--check, one would change", "--check done.srt a.srt", 1, "a.srt\n", "",
+       ""},
+      {"--check on a file of mode 0444", "--check ro.srt", 1, "ro.srt\n", "",
+       ""},
+      {"a name with an escape sequence", "--check a\x1b[1mb.srt", 1,
+       "a\\x1B[1mb.srt\n", "", ""},
+      {"-v, one entry", "-v one.srt", 0, "one.srt: 1 entry, backup one.old\n",
+       "", "one.old=?"},
       {"--check, nothing to change", "-c done.srt", 0, "", "", ""},
       {"- filters", "-", 0, REPAIRED, "", "", MESSY},
       {"- refused", "-", 1, "",
@@ -233,9 +247,11 @@ TEST(Program, CommandLines) {
     SCOPED_TRACE(c.name);
     std::string folder = scratch + "/" + std::to_string(&c - cases);
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    for (const char* name :
-         {"-a.srt", "a.srt", "a.sub", "b.srt", "x.s", "x.old"})
+    for (const char* name : {"-a.srt", "a.srt", "a.sub", "b.srt", "x.s",
+                             "x.old", "ro.srt", "a\x1b[1mb.srt"})
       WriteBytes(folder + "/" + name, MESSY);
+    ASSERT_EQ(chmod((folder + "/ro.srt").c_str(), 0444), 0);
+    WriteBytes(folder + "/one.srt", "7\n" T1 "\nOnly\n");
     WriteBytes(folder + "/done.srt", REPAIRED);
     WriteBytes(folder + "/n.srt", NO_TIMING);
     ASSERT_EQ(symlink("a.srt", (folder + "/link.srt").c_str()), 0);
@@ -271,7 +287,9 @@ TEST(Program, AnswersHelpAndVersion) {
   EXPECT_EQ(RunProgram(folder, {"-h", "--version"}).out, help.out);
   Outcome version = RunProgram(folder, {"--version"});
   EXPECT_EQ(version.exitCode, 0);
-  EXPECT_EQ(version.out, "zelvar " ZELVAR_VERSION "\n");
+  EXPECT_EQ(version.out.substr(0, version.out.find('\n') + 1),
+            "zelvar " ZELVAR_VERSION "\n");
+  EXPECT_NE(version.out.find("\nLicense: MIT "), std::string::npos);
   EXPECT_EQ(Listing(folder), "--help\n") << "nothing written";
   // Given as a path, it is a file name.
   Outcome run = RunProgram(folder, {"./--help"});
