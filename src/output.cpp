@@ -2,6 +2,7 @@
 // unmasked, written where it goes, in one pass as the rebuild runs.
 #include "output.h"
 
+#include "platform.h"
 #include "subtitle/mask.h"
 #include "subtitle/scan.h"
 #include "subtitle/sink.h"
@@ -37,6 +38,10 @@ static bool WriteUnmasked(Output& output, const char* bytes,
     bytes += piece;
     count -= piece;
   }
+  // The new file goes to disk while the rebuild goes on (a stream given
+  // from the start is not the run's to sync).
+  if (output.open != nullptr)
+    StartWriteback(output.file);
   return true;
 }
 

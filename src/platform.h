@@ -79,6 +79,11 @@ const char* CheckReplaceable(const char* path, const FileStamp& read);
 bool HoldRunLock(const char* path, int& lock);
 void ReleaseRunLock(int lock);
 
+// Starts writing what was written to file so far to disk, without waiting
+// for it, so that the disk works while the program goes on and the sync at
+// the end has little left to do. Does nothing where there is no such call.
+void StartWriteback(FILE* file);
+
 // Makes the bytes written to file durable (fflush, then fsync /
 // FlushFileBuffers). False when the system reports that they may not be.
 bool SyncFile(FILE* file);

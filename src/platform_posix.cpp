@@ -194,6 +194,11 @@ void ReleaseRunLock(int lock) {
     close(lock);
 }
 
+void StartWriteback(FILE* file) {
+  if (fflush(file) == 0)
+    sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+}
+
 bool SyncFile(FILE* file) {
   return fflush(file) == 0 && fsync(fileno(file)) == 0;
 }

@@ -132,6 +132,10 @@ void ReleaseRunLock(int lock) {
   (void)lock;
 }
 
+void StartWriteback(FILE* file) {
+  (void)file;
+}
+
 bool SyncFile(FILE* file) {
   return fflush(file) == 0 && FlushFileBuffers(HandleOf(file)) != 0;
 }
