@@ -166,26 +166,6 @@ static void ReportRepair(const char* file, const RunOutcome& outcome) {
   free(backup);
 }
 
-// Adds a backup written for file to those of this call. Should no room be
-// had, it is not remembered, as before this check.
-static void Remember(WrittenBackups& written, const FileStamp& backup,
-                     const char* file) {
-  unsigned long count = written.count + 1;
-  FileStamp* stamps = static_cast<FileStamp*>(
-      realloc(written.stamps, count * sizeof *written.stamps));
-  if (stamps != nullptr)
-    written.stamps = stamps;
-  const char** files = static_cast<const char**>(
-      realloc(written.files, count * sizeof *written.files));
-  if (files != nullptr)
-    written.files = files;
-  if (stamps == nullptr || files == nullptr)
-    return;
-  written.stamps[written.count] = backup;
-  written.files[written.count] = file;
-  written.count = count;
-}
-
 int main(int argc, char** argv) {
   bool outputClosed = PrepareProcess();
   static const struct option kOptions[] = {
@@ -217,7 +197,7 @@ int main(int argc, char** argv) {
     return UsageError("no file given");
 
   int code = kAllDone;
-  WrittenBackups written = {0, nullptr, nullptr};
+  CallRecord record = CallRecord();
   for (int at = optind; at < argc; ++at) {
     const char* file = argv[at];
     bool input = strcmp(file, "-") == 0;
@@ -229,10 +209,8 @@ int main(int argc, char** argv) {
                "standard output is closed");
     } else {
       done = RunRepair(input ? nullptr : file, check ? kCheckFile : kRepairFile,
-                       outcome, &written);
+                       outcome, &record);
     }
-    if (outcome.backedUp)
-      Remember(written, outcome.backupStamp, file);
     if (!done) {
       ReportFailure(file, outcome);
       code = check ? kNotChecked : kSomeFailed;
@@ -247,7 +225,6 @@ int main(int argc, char** argv) {
   }
   if (fflush(stdout) != 0 || ferror(stdout) != 0)
     code = kSomeFailed;
-  free(written.stamps);
-  free(written.files);
+  EndCall(record);
   return code;
 }

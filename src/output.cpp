@@ -40,8 +40,10 @@ static bool WriteUnmasked(Output& output, const char* bytes,
   }
   // The new file goes to disk while the rebuild goes on (a stream given
   // from the start is not the run's to sync).
-  if (output.open != nullptr)
-    StartWriteback(output.file);
+  if (output.open != nullptr && !StartWriteback(output.file)) {
+    output.error = errno;
+    return false;
+  }
   return true;
 }
 

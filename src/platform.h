@@ -79,13 +79,15 @@ const char* CheckReplaceable(const char* path, const FileStamp& read);
 bool HoldRunLock(const char* path, int& lock);
 void ReleaseRunLock(int lock);
 
-// Starts writing what was written to file so far to disk, without waiting
-// for it, so that the disk works while the program goes on and the sync at
-// the end has little left to do. Does nothing where there is no such call.
-void StartWriteback(FILE* file);
+// Flushes file and starts writing what was written to it so far to disk,
+// without waiting for it, so that the disk works while the program goes on
+// and the sync at the end has little left to do (where the system has no
+// such call, only flushes). False when the flush failed.
+bool StartWriteback(FILE* file);
 
 // Makes the bytes written to file durable (fflush, then fsync /
-// FlushFileBuffers). False when the system reports that they may not be.
+// FlushFileBuffers). False when the system reports that they may not be,
+// or a write to the stream failed before.
 bool SyncFile(FILE* file);
 
 // What a file made beside another is for: the backup, or the repair.
@@ -109,6 +111,16 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
 // read.changed then takes the file's change time after the link, which the
 // link itself sets. Null, leaving nothing beside the file, otherwise.
 char* LinkFileBeside(const char* path, unsigned long long tag, FileStamp& read);
+
+// Removes every file that a killed run left in the folder of path, for any
+// file, that this run may judge (its user's, or any for root), but none
+// that a live run still holds: each run holds a lock on its files made
+// beside a file while it lives.
+void RemoveLeftoversIn(const char* path);
+
+// The identity (device and index) of the folder that holds path. False
+// when it cannot be had.
+bool GetFolderStamp(const char* path, FileStamp& stamp);
 
 // Removes what a killed run on the file at path (tag: BesideTag) left
 // beside it, of either kind: regular files of this run's user only. The

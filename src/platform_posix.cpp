@@ -3,6 +3,7 @@
 // attributes and renamed with the POSIX calls.
 #include "platform.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdint.h>
@@ -194,13 +195,15 @@ void ReleaseRunLock(int lock) {
     close(lock);
 }
 
-void StartWriteback(FILE* file) {
-  if (fflush(file) == 0)
-    sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+bool StartWriteback(FILE* file) {
+  if (fflush(file) != 0 || ferror(file) != 0)
+    return false;
+  sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
+  return true;
 }
 
 bool SyncFile(FILE* file) {
-  return fflush(file) == 0 && fsync(fileno(file)) == 0;
+  return fflush(file) == 0 && ferror(file) == 0 && fsync(fileno(file)) == 0;
 }
 
 // The name of a file made beside another: hidden, with the tag in
@@ -268,6 +271,68 @@ char* LinkFileBeside(const char* path, unsigned long long tag,
   return name;
 }
 
+// True for a name that CreateFileBeside gives.
+static bool IsBesideName(const char* name) {
+  static const size_t kLength =
+      sizeof ".zelvar-" - 1 + 16 + sizeof "-backup" - 1;
+  if (strncmp(name, ".zelvar-", 8) != 0 || strlen(name) != kLength)
+    return false;
+  for (size_t at = 8; at < 24; ++at)
+    if (strchr("0123456789abcdef", name[at]) == nullptr || name[at] == '\0')
+      return false;
+  return strcmp(name + 24, "-backup") == 0 || strcmp(name + 24, "-repair") == 0;
+}
+
+// Removes the leftover name in the folder open at folder when this run may
+// judge it and no live run holds its lock; the name is checked to still be
+// the file locked before it goes.
+static void RemoveIfUnheld(int folder, const char* name) {
+  int descriptor =
+      openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0)
+    return;
+  struct stat held, named;
+  if (fstat(descriptor, &held) == 0 && S_ISREG(held.st_mode) &&
+      (held.st_uid == geteuid() || geteuid() == 0) &&
+      flock(descriptor, LOCK_EX | LOCK_NB) == 0 &&
+      fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      named.st_dev == held.st_dev && named.st_ino == held.st_ino)
+    unlinkat(folder, name, 0);
+  close(descriptor);
+}
+
+void RemoveLeftoversIn(const char* path) {
+  char* name = CopyFolder(path);
+  int folder =
+      name != nullptr ? open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  free(name);
+  DIR* listing = folder >= 0 ? fdopendir(dup(folder)) : nullptr;
+  while (listing != nullptr) {
+    const struct dirent* entry = readdir(listing);
+    if (entry == nullptr)
+      break;
+    if (IsBesideName(entry->d_name))
+      RemoveIfUnheld(folder, entry->d_name);
+  }
+  if (listing != nullptr)
+    closedir(listing);
+  if (folder >= 0)
+    close(folder);
+}
+
+bool GetFolderStamp(const char* path, FileStamp& stamp) {
+  char* folder = CopyFolder(path);
+  struct stat status;
+  bool known = folder != nullptr && stat(folder, &status) == 0;
+  free(folder);
+  if (known) {
+    stamp = FileStamp();
+    stamp.device = status.st_dev;
+    stamp.index = status.st_ino;
+  }
+  return known;
+}
+
 void RemoveFilesBeside(const char* path, unsigned long long tag) {
   static const BesideKind kKinds[] = {kBackupBeside, kRepairBeside};
   for (BesideKind kind : kKinds) {
@@ -284,9 +349,12 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   if (name == nullptr)
     return nullptr;
   RemoveLeftover(name);
-  // O_EXCL: an existing name, a link included, fails.
+  // O_EXCL: an existing name, a link included, fails. The lock tells a
+  // live run's file from a killed run's for as long as the file is open.
   int descriptor =
       open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (descriptor >= 0)
+    flock(descriptor, LOCK_EX | LOCK_NB);
   FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w+b");
   if (file == nullptr) {
     int error = errno;

@@ -132,12 +132,13 @@ void ReleaseRunLock(int lock) {
   (void)lock;
 }
 
-void StartWriteback(FILE* file) {
-  (void)file;
+bool StartWriteback(FILE* file) {
+  return fflush(file) == 0 && ferror(file) == 0;
 }
 
 bool SyncFile(FILE* file) {
-  return fflush(file) == 0 && FlushFileBuffers(HandleOf(file)) != 0;
+  return fflush(file) == 0 && ferror(file) == 0 &&
+         FlushFileBuffers(HandleOf(file)) != 0;
 }
 
 // The name of a file made beside another: the tag in hexadecimal and what
@@ -190,6 +191,40 @@ char* LinkFileBeside(const char* path, unsigned long long tag,
   }
   CloseHandle(file);
   return name;
+}
+
+void RemoveLeftoversIn(const char* path) {
+  // A live run's files are open unshared: they cannot be deleted.
+  size_t folder = FolderLength(path);
+  static const char kPattern[] = "zelvar-????????????????-??????.tmp";
+  char* pattern = static_cast<char*>(malloc(folder + sizeof kPattern));
+  if (pattern == nullptr)
+    return;
+  memcpy(pattern, path, folder);
+  memcpy(pattern + folder, kPattern, sizeof kPattern);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(pattern, &found);
+  for (bool more = search != INVALID_HANDLE_VALUE; more;
+       more = FindNextFileA(search, &found) != 0) {
+    size_t size = folder + strlen(found.cFileName) + 1;
+    char* name = static_cast<char*>(malloc(size));
+    if (name == nullptr)
+      continue;
+    memcpy(name, path, folder);
+    memcpy(name + folder, found.cFileName, size - folder);
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+      DeleteFileA(name);
+    free(name);
+  }
+  if (search != INVALID_HANDLE_VALUE)
+    FindClose(search);
+  free(pattern);
+}
+
+bool GetFolderStamp(const char* path, FileStamp& stamp) {
+  (void)path;
+  (void)stamp;
+  return false; // one file a call: each run looks through its folder
 }
 
 void RemoveFilesBeside(const char* path, unsigned long long tag) {

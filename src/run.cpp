@@ -66,9 +66,10 @@ struct Held {
   char* real;     // the file's path with links followed
   char* backup;   // the backup's path
   unsigned long arrows;
-  FILE* out;           // the repair beside the file, once it is opened
-  char* made;          // its name, while it has one of its own
-  FileStamp madeStamp; // which file that is
+  unsigned long repaired; // the repair's length
+  FILE* out;              // the repair beside the file, once it is opened
+  char* made;             // its name, while it has one of its own
+  FileStamp madeStamp;    // which file that is
 };
 
 // Records why the run failed, for the entry to report. A reason with %lu
@@ -167,9 +168,61 @@ static bool NameBackup(Held& held, RunOutcome& outcome) {
   return true;
 }
 
+// Grows the array at items by one item of size bytes; false, leaving it,
+// when no room can be had.
+static bool Grow(void** items, unsigned long count, size_t size) {
+  void* grown = realloc(*items, (count + 1) * size);
+  if (grown != nullptr)
+    *items = grown;
+  return grown != nullptr;
+}
+
+void EndCall(CallRecord& record) {
+  for (unsigned long at = 0; at < record.backups; ++at)
+    free(record.backupFiles[at]);
+  free(record.backupStamps);
+  free(record.backupFiles);
+  free(record.folderStamps);
+  record = CallRecord();
+}
+
+// Adds the backup written for the run's file to the call's record. One
+// that finds no room is not recorded, as before this check.
+static void RecordBackup(CallRecord* record, const Held& held) {
+  FileStamp backup;
+  char* file = record != nullptr ? strdup(held.path) : nullptr;
+  if (file == nullptr || !GetPathStamp(held.backup, backup) ||
+      !Grow(reinterpret_cast<void**>(&record->backupStamps), record->backups,
+            sizeof backup) ||
+      !Grow(reinterpret_cast<void**>(&record->backupFiles), record->backups,
+            sizeof file)) {
+    free(file);
+    return;
+  }
+  record->backupStamps[record->backups] = backup;
+  record->backupFiles[record->backups++] = file;
+}
+
+// What a killed run left in the file's folder, for any file, goes: once a
+// folder a call.
+static void RemoveLeftovers(CallRecord* record, const char* path) {
+  FileStamp folder;
+  bool known = GetFolderStamp(path, folder);
+  for (unsigned long at = 0; known && record != nullptr && at < record->folders;
+       ++at)
+    if (record->folderStamps[at].device == folder.device &&
+        record->folderStamps[at].index == folder.index)
+      return;
+  RemoveLeftoversIn(path);
+  if (known && record != nullptr &&
+      Grow(reinterpret_cast<void**>(&record->folderStamps), record->folders,
+           sizeof folder))
+    record->folderStamps[record->folders++] = folder;
+}
+
 // Reads the named file, or standard input: locked and stamped when it is to
 // be replaced, for reading only when it is checked.
-static bool ReadInput(Held& held, RunOutcome& outcome) {
+static bool ReadInput(Held& held, RunOutcome& outcome, CallRecord* record) {
   if (held.path == nullptr) {
     held.data = ReadStream(stdin, held.length);
     return held.data != nullptr || Fail(outcome, kOpenFailed, errno);
@@ -189,6 +242,7 @@ static bool ReadInput(Held& held, RunOutcome& outcome) {
       return Fail(outcome, kOpenFailed, errno,
                   errno == 0 ? "its path cannot be resolved" : nullptr);
     RemoveFilesBeside(held.real, BesideTag(held.real));
+    RemoveLeftovers(record, held.real);
   }
   held.data = Readfile(held.path, held.length, &held.read, held.inPlace);
   if (held.data != nullptr)
@@ -202,8 +256,8 @@ static bool ReadInput(Held& held, RunOutcome& outcome) {
 // The first step: the input read, refused for what would keep it from
 // being repaired exactly or replaced safely, and masked. Nothing is
 // written before it ends well.
-static bool OpenInput(Held& held, RunOutcome& outcome) {
-  if (!ReadInput(held, outcome))
+static bool OpenInput(Held& held, RunOutcome& outcome, CallRecord* record) {
+  if (!ReadInput(held, outcome, record))
     return false;
   if (held.length < kTimingLength)
     return Fail(outcome, kOpenFailed, 0, "28 bytes or shorter");
@@ -275,6 +329,7 @@ static bool RepairInMemory(Held& held, RunOutcome& outcome) {
                sink.total >= kTimingLength;
   bool failed = false;
   if (whole) {
+    held.repaired = sink.total;
     Flush(sink);
     outcome.changed = FinishOutput(output, failed);
   }
@@ -297,16 +352,16 @@ static bool RepairInMemory(Held& held, RunOutcome& outcome) {
 // False, after the failure, when the backup's name holds a backup that this
 // call wrote for another file: writing it again would lose that file's.
 static bool CheckBackupUnused(const Held& held, RunOutcome& outcome,
-                              const WrittenBackups* written) {
+                              const CallRecord* record) {
   FileStamp there;
-  if (written == nullptr || !GetPathStamp(held.backup, there))
+  if (record == nullptr || !GetPathStamp(held.backup, there))
     return true;
-  for (unsigned long at = 0; at < written->count; ++at) {
-    if (written->stamps[at].device == there.device &&
-        written->stamps[at].index == there.index) {
+  for (unsigned long at = 0; at < record->backups; ++at) {
+    if (record->backupStamps[at].device == there.device &&
+        record->backupStamps[at].index == there.index) {
       char why[sizeof outcome.reason];
       snprintf(why, sizeof why, "%s holds the backup of %s, written just now",
-               held.backup, written->files[at]);
+               held.backup, record->backupFiles[at]);
       return Fail(outcome, kBackupFailed, 0, why);
     }
   }
@@ -343,12 +398,15 @@ static bool FailChanged(Held& held, RunOutcome& outcome) {
 // the backup is made and on disk; the repair takes the file's name, if the
 // file is still as read and the new name still holds the repair; the
 // folder is synced.
-static bool ReplaceFile(Held& held, RunOutcome& outcome,
-                        const WrittenBackups* written) {
-  if (!CheckBackupUnused(held, outcome, written))
+static bool ReplaceFile(Held& held, RunOutcome& outcome, CallRecord* record) {
+  if (!CheckBackupUnused(held, outcome, record))
     return false;
+  FileStamp written;
   if (!SyncFile(held.out))
     return Fail(outcome, kReplaceFailed, errno);
+  if (!GetFileStamp(held.out, written) || written.size != held.repaired)
+    return Fail(outcome, kReplaceFailed, 0,
+                "the repair could not be written whole");
   // A backup name that is a second name of the file (a run cut off left it
   // so) loses it to the new backup, which sets the file's change time.
   bool unlinks = IsNameOfFile(held.backup, held.read);
@@ -357,7 +415,7 @@ static bool ReplaceFile(Held& held, RunOutcome& outcome,
   FileStamp now;
   if (unlinks && GetPathStamp(held.real, now) && IsSameState(now, held.read))
     held.read.changed = now.changed;
-  outcome.backedUp = GetPathStamp(held.backup, outcome.backupStamp);
+  RecordBackup(record, held);
   snprintf(outcome.backup, sizeof outcome.backup, "%s", held.backup);
   if (!StillMade(held) || !IsStillAsRead(held))
     return FailChanged(held, outcome);
@@ -380,25 +438,26 @@ static bool ReplaceFile(Held& held, RunOutcome& outcome,
 }
 
 // The third step: the repair delivered where it goes.
-static bool DeliverRepair(Held& held, RunOutcome& outcome,
-                          const WrittenBackups* written) {
+static bool DeliverRepair(Held& held, RunOutcome& outcome, CallRecord* record) {
   if (held.path == nullptr && held.mode == kRepairFile)
-    return fflush(stdout) == 0 || FailOutput(outcome, errno);
+    return (fflush(stdout) == 0 && ferror(stdout) == 0) ||
+           FailOutput(outcome, errno);
   if (!held.inPlace || !outcome.changed)
     return true;
-  return ReplaceFile(held, outcome, written);
+  return ReplaceFile(held, outcome, record);
 }
 
 bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome,
-               const WrittenBackups* written) {
+               CallRecord* record) {
   outcome = RunOutcome();
   Held held = Held();
   held.path = path;
   held.mode = mode;
   held.inPlace = path != nullptr && mode == kRepairFile;
   held.lock = -1;
-  bool done = OpenInput(held, outcome) && RepairInMemory(held, outcome) &&
-              DeliverRepair(held, outcome, written);
+  bool done = OpenInput(held, outcome, record) &&
+              RepairInMemory(held, outcome) &&
+              DeliverRepair(held, outcome, record);
   Release(held);
   return done;
 }

@@ -38,18 +38,23 @@ struct RunOutcome {
   char reason[200];
   unsigned long entries;
   bool changed;
-  bool backedUp;         // a backup was written
-  FileStamp backupStamp; // which file it is, when one was
-  char backup[4096];     // its name, when one was
+  char backup[4096]; // the backup's name, when one was written
 };
 
-// The backups the runs of one call have written, each with the file it was
-// written for, so that no later run of the call writes over one of them.
-struct WrittenBackups {
-  unsigned long count;
-  FileStamp* stamps;  // count of them: device and index of each backup
-  const char** files; // count of them
+// What the runs of one call have done that its later runs must know: the
+// backups written, each with the file it was written for, so that none is
+// written over; and the folders whose leftovers are gone, so that each is
+// looked through once.
+struct CallRecord {
+  unsigned long backups;
+  FileStamp* backupStamps;
+  char** backupFiles;
+  unsigned long folders;
+  FileStamp* folderStamps;
 };
+
+// Releases what the record holds.
+void EndCall(CallRecord& record);
 
 // Runs one repair of the file at path, or of standard input into standard
 // output when path is null (then nothing else is read or written, and
@@ -61,7 +66,7 @@ struct WrittenBackups {
 // is not written, nor is its backup. Checking reads the file and writes
 // nothing.
 // False when the run failed; outcome says how it went either way.
-// A file whose backup name holds a backup in written (when given) is
-// refused before anything is written.
+// With record, the run adds to it, and a file whose backup name holds a
+// backup of another file of the call is refused before it is written over.
 bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome,
-               const WrittenBackups* written = nullptr);
+               CallRecord* record = nullptr);

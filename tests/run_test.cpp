@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -466,6 +467,38 @@ TEST(Program, WhatTheFileCarriesComesAlong) {
 
 // Two runs on one file at once: the file is repaired once, and the backup
 // holds the file as it was.
+// A killed run's new files go at the next run in their folder, whichever
+// file they were for; a live run's (it holds their lock) stay.
+TEST(Program, LeftoversOfKilledRunsGo) {
+  struct Case {
+    const char* name;
+    const char* leftover;
+    bool held, kept;
+  } cases[] = {
+      {"another file's repair", ".zelvar-0123456789abcdef-repair", false,
+       false},
+      {"another file's backup", ".zelvar-0123456789abcdef-backup", false,
+       false},
+      {"a live run's repair", ".zelvar-0123456789abcdef-repair", true, true},
+      {"a name of the user's own", ".zelvar-notes", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    WriteBytes(folder + "/movie.srt", "3\n" T1 "\nA\n");
+    std::string leftover = folder + "/" + c.leftover;
+    WriteBytes(leftover, "left by a run");
+    int lock = open(leftover.c_str(), O_RDONLY);
+    ASSERT_GE(lock, 0);
+    if (c.held) {
+      ASSERT_EQ(flock(lock, LOCK_EX), 0);
+    }
+    EXPECT_EQ(RunProgram(folder, {"movie.srt"}).exitCode, 0);
+    close(lock);
+    EXPECT_EQ(Exists(leftover), c.kept);
+  }
+}
+
 TEST(Program, TwoRunsAtOnce) {
   std::string in, out;
   for (int i = 1; in.size() < (3 << 20); ++i) {
