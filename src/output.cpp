@@ -23,19 +23,26 @@ bool StartOutput(Output& output, const char* data, unsigned long length,
   return output.scratch != nullptr;
 }
 
-// Writes count masked bytes unmasked, a scratch block at a time: the bytes
-// may be the file as read itself, which stays masked for the rebuild.
-static bool WriteUnmasked(Output& output, const char* bytes,
+// Writes count masked bytes unmasked: in place when they are the rebuild's
+// block (done with once delivered), through the scratch block when they
+// are the file as read, which stays masked for the rebuild.
+static bool WriteUnmasked(Output& output, char* block, const char* data,
                           unsigned long count) {
   while (count != 0) {
     unsigned long piece = count < kSinkSize ? count : kSinkSize;
-    memcpy(output.scratch, bytes, piece);
-    ReplaceBytes(output.scratch, piece, kPlaceholder, kArrow);
-    if (fwrite(output.scratch, 1, piece, output.file) != piece) {
+    char* unmasked = block;
+    if (block == nullptr) {
+      unmasked = output.scratch;
+      memcpy(unmasked, data, piece);
+      data += piece;
+    }
+    ReplaceBytes(unmasked, piece, kPlaceholder, kArrow);
+    if (fwrite(unmasked, 1, piece, output.file) != piece) {
       output.error = errno;
       return false;
     }
-    bytes += piece;
+    if (block != nullptr)
+      block += piece;
     count -= piece;
   }
   // The new file goes to disk while the rebuild goes on (a stream given
@@ -58,12 +65,12 @@ static bool OpenAtDifference(Output& output) {
     output.error = errno;
     return false;
   }
-  return WriteUnmasked(output, output.data, output.alike);
+  return WriteUnmasked(output, nullptr, output.data, output.alike);
 }
 
 // Masked bytes compared with masked bytes: the file held no placeholder,
 // so equal masked bytes are equal bytes.
-bool DeliverOutput(void* to, const char* bytes, unsigned long count) {
+bool DeliverOutput(void* to, char* bytes, unsigned long count) {
   Output& output = *static_cast<Output*>(to);
   if (!output.differs) {
     bool alike = count <= output.length - output.alike &&
@@ -73,7 +80,8 @@ bool DeliverOutput(void* to, const char* bytes, unsigned long count) {
     else if (!OpenAtDifference(output))
       return false;
   }
-  return output.file == nullptr || WriteUnmasked(output, bytes, count);
+  return output.file == nullptr ||
+         WriteUnmasked(output, bytes, nullptr, count);
 }
 
 bool FinishOutput(Output& output, bool& failed) {

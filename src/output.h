@@ -33,8 +33,9 @@ bool StartOutput(Output& output, const char* data, unsigned long length,
                  FILE* file, OpenOutput open, void* run);
 
 // Takes the next count bytes of the repair (a Deliver of the rebuild's
-// sink; output is an Output). False when a write or open failed.
-bool DeliverOutput(void* output, const char* bytes, unsigned long count);
+// sink; output is an Output), unmasking them where they stand. False when
+// a write or open failed.
+bool DeliverOutput(void* output, char* bytes, unsigned long count);
 
 // Ends the output once the rebuild's last piece is delivered: true when
 // the repair differs from the file as read (a repair that is a part of

@@ -74,8 +74,8 @@ TEST(Output, ComparesUnmasksAndWritesFromTheFirstDifference) {
     Output output;
     ASSERT_TRUE(StartOutput(output, c.data.data(), c.data.size(), stream,
                             c.always ? nullptr : OpenScratch, nullptr));
-    for (const std::string& piece : c.pieces)
-      EXPECT_TRUE(DeliverOutput(&output, piece.data(), piece.size()));
+    for (std::string piece : c.pieces)
+      EXPECT_TRUE(DeliverOutput(&output, &piece[0], piece.size()));
     bool failed = true;
     EXPECT_EQ(FinishOutput(output, failed), c.differs);
     EXPECT_FALSE(failed);

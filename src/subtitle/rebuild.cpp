@@ -204,7 +204,7 @@ bool RebuildInto(char* data, unsigned long length, unsigned long first,
   return true;
 }
 
-static bool WriteToStream(void* to, const char* bytes, unsigned long count) {
+static bool WriteToStream(void* to, char* bytes, unsigned long count) {
   return fwrite(bytes, 1, count, static_cast<FILE*>(to)) == count;
 }
 
@@ -217,5 +217,6 @@ bool RebuildSRT(char* data, unsigned long length, unsigned long first,
   bool rebuilt = RebuildInto(data, length, first, arrows, sink);
   Flush(sink);
   free(sink.block);
-  return rebuilt;
+  // Without a block nothing could be written: the rebuild is refused.
+  return rebuilt && !sink.failed;
 }

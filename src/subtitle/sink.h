@@ -8,13 +8,13 @@
 static const unsigned long kSinkSize = 1UL << 20;
 
 // Takes count bytes of output, in order; false when they could not be
-// taken (the sink then passes nothing more on). The bytes may lie in the
-// sink's block or in the data being rebuilt, and are only read.
-typedef bool (*Deliver)(void* to, const char* bytes, unsigned long count);
+// taken (the sink then passes nothing more on). The bytes are the sink's
+// block, done with once delivered: the taker may change them.
+typedef bool (*Deliver)(void* to, char* bytes, unsigned long count);
 
-// The block goes out only when full, so every piece delivered is one block
-// (or a run of whole blocks) long. Without a block (it could not be had)
-// every piece is delivered directly, which gives the same bytes.
+// The block goes out only when full, so every piece delivered is one whole
+// block but the last. Without a block (it could not be had) nothing is
+// delivered and the sink fails.
 struct Sink {
   Deliver deliver;
   void* to;
@@ -32,7 +32,7 @@ void PutSlowly(Sink& sink, const char* bytes, unsigned long count);
 
 inline void Put(Sink& sink, const char* bytes, unsigned long count) {
   sink.total += count;
-  if (sink.block == nullptr || count > kSinkSize - sink.used) {
+  if (count > kSinkSize - sink.used || sink.block == nullptr) {
     PutSlowly(sink, bytes, count);
     return;
   }
