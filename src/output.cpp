@@ -80,8 +80,7 @@ bool DeliverOutput(void* to, char* bytes, unsigned long count) {
     else if (!OpenAtDifference(output))
       return false;
   }
-  return output.file == nullptr ||
-         WriteUnmasked(output, bytes, nullptr, count);
+  return output.file == nullptr || WriteUnmasked(output, bytes, nullptr, count);
 }
 
 bool FinishOutput(Output& output, bool& failed) {

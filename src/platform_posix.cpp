@@ -370,8 +370,10 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   return file;
 }
 
-// The extended attribute that holds a file's access control list.
+// The extended attributes that hold a file's access control list, and an
+// NTFS file's attributes under ntfs-3g.
 static const char kAccessList[] = "system.posix_acl_access";
+static const char kNtfsAttributes[] = "system.ntfs_attrib_be";
 
 // Copies each extended attribute of the file at from that the run may set
 // onto the open file. False when from has an access control list that
@@ -399,6 +401,11 @@ static bool CopyAttributes(int descriptor, const char* from) {
   if (size < 0)
     listCopied = getxattr(from, kAccessList, nullptr, 0) < 0;
   free(names);
+  // An NTFS file's attributes (hidden, system, ...) under ntfs-3g are an
+  // attribute that no listing shows.
+  uint32_t ntfs;
+  if (getxattr(from, kNtfsAttributes, &ntfs, sizeof ntfs) == sizeof ntfs)
+    fsetxattr(descriptor, kNtfsAttributes, &ntfs, sizeof ntfs, 0);
   return listCopied;
 }
 

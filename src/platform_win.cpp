@@ -283,10 +283,21 @@ bool ReplaceByRename(const char* from, const char* to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+// The attributes of a file that its repair keeps.
+static const DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 Replacement ReplaceFileAsRead(const char* from, const char* to,
                               const FileStamp& read) {
   FileStamp now;
   if (!GetPathStamp(to, now) || !IsSameState(now, read))
     return kChangedAside;
-  return ReplaceByRename(from, to) ? kReplaced : kNotReplaced;
+  DWORD attributes = GetFileAttributesA(to);
+  if (!ReplaceByRename(from, to))
+    return kNotReplaced;
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & kKeptAttributes & ~FILE_ATTRIBUTE_ARCHIVE) != 0)
+    SetFileAttributesA(to, attributes & kKeptAttributes);
+  return kReplaced;
 }

@@ -122,6 +122,17 @@ readonly-backup) # a read-only file at the backup name is replaced too
   cmp -s movie.srt native/movie.srt || fail "output differs"
   cmp -s movie.old "$sample" || fail "backup differs"
   ;;
+hidden) # the repaired file keeps the system attribute (Wine keeps it for
+  # any name; hidden only for names that start with a dot)
+  native_output
+  cp "$sample" movie.srt
+  timeout 120 "$wine" cmd /c attrib +s movie.srt >/dev/null 2>&1
+  run movie.srt
+  [ "$code" = 0 ] || fail "exit code $code"
+  cmp -s movie.srt native/movie.srt || fail "output differs"
+  attributes=$(timeout 120 "$wine" cmd /c attrib movie.srt 2>/dev/null | tr -d '\r')
+  [[ "$attributes" =~ ^[A-Z\ ]*S ]] || fail "attributes: $attributes"
+  ;;
 two-files)
   cp "$sample" a.srt && cp "$sample" b.srt
   expect_refused a.srt b.srt
