@@ -79,8 +79,10 @@ bench: build
 	@test -x $(BUILD)/bench/engine_bench || { echo "make bench needs Google" \
 	  "Benchmark: apt-get install libbenchmark-dev, then make bench again"; \
 	  exit 1; }
+	@echo "make bench: about two minutes, up to 200 MB of scratch files in" \
+	  "$(BUILD)/bench-files (LARGE=1 adds a 500 MB file: minutes, 1.5 GB)"
 	$(BUILD)/bench/engine_bench
-	python3 bench/run.py $(BUILD)
+	python3 bench/run.py $(BUILD) $(if $(LARGE),--large)
 
 # zelvar.exe cross-built with MinGW-w64 (apt-get install g++-mingw-w64-x86-64)
 windows:
