@@ -111,7 +111,7 @@ static bool LinkBackup(const char* path, FileStamp& like, const char* from) {
     return false;
   bool renamed = ReplaceByRename(made, path);
   int error = errno;
-  remove(made);
+  RemoveFile(made);
   free(made);
   // The rename sets the file's change time too: the time to compare with
   // later is the one after it.
@@ -148,7 +148,7 @@ bool CreateBackup(const char* path, const void* data,
     error = errno;
   }
   if (!written)
-    remove(made); // gone already when only the folder's sync failed
+    RemoveFile(made); // gone already when only the folder's sync failed
   free(made);
   errno = error;
   return written;

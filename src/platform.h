@@ -90,6 +90,10 @@ bool StartWriteback(FILE* file);
 // or a write to the stream failed before.
 bool SyncFile(FILE* file);
 
+// Removes the file at path (a name made beside a file may be longer than
+// the system takes whole). False when it cannot.
+bool RemoveFile(const char* path);
+
 // What a file made beside another is for: the backup, or the repair.
 enum BesideKind { kBackupBeside, kRepairBeside };
 

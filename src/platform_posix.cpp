@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -20,6 +21,100 @@ bool ShowMessage(const char* caption, const char* text, MessageStyle style) {
   (void)style;
   fprintf(stderr, "%s: %s\n", caption, text);
   return fflush(stderr) == 0 && ferror(stderr) == 0;
+}
+
+// The folder part of path as its own text, "." for none: a heap block.
+static char* CopyFolder(const char* path) {
+  size_t length = FolderLength(path);
+  char* folder = static_cast<char*>(malloc(length + 2));
+  if (folder == nullptr)
+    return nullptr;
+  if (length == 0)
+    memcpy(folder, ".", 2);
+  else {
+    memcpy(folder, path, length);
+    folder[length] = '\0';
+  }
+  return folder;
+}
+
+// A path split for the calls that take a folder's descriptor: the folder
+// it lies in, opened, and its own name. A path the system takes whole is
+// left whole (in the working folder's name), so that nothing is opened for
+// it; a longer one, such as the name of a file made beside a file whose
+// own path fills the system's limit, is reached through its folder.
+struct At {
+  int folder; // AT_FDCWD, a descriptor, or -1 when the folder cannot open
+  const char* name;
+};
+
+static At SplitPath(const char* path) {
+  At at = {AT_FDCWD, path};
+  if (strlen(path) < PATH_MAX)
+    return at;
+  char* folder = CopyFolder(path);
+  at.folder =
+      folder != nullptr ? open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  free(folder);
+  at.name = path + FolderLength(path);
+  return at;
+}
+
+static void EndAt(const At& at) {
+  if (at.folder >= 0)
+    close(at.folder);
+}
+
+static int StatPath(const char* path, struct stat* status, int flags) {
+  At at = SplitPath(path);
+  int result =
+      at.folder == -1 ? -1 : fstatat(at.folder, at.name, status, flags);
+  EndAt(at);
+  return result;
+}
+
+static int UnlinkPath(const char* path) {
+  At at = SplitPath(path);
+  int result = at.folder == -1 ? -1 : unlinkat(at.folder, at.name, 0);
+  EndAt(at);
+  return result;
+}
+
+static int OpenPath(const char* path, int flags, mode_t mode) {
+  At at = SplitPath(path);
+  int result = at.folder == -1 ? -1 : openat(at.folder, at.name, flags, mode);
+  EndAt(at);
+  return result;
+}
+
+static int RenamePath(const char* from, const char* to, unsigned flags) {
+  At source = SplitPath(from), target = SplitPath(to);
+  int result = source.folder == -1 || target.folder == -1
+                   ? -1
+                   : renameat2(source.folder, source.name, target.folder,
+                               target.name, flags);
+  int error = errno;
+  EndAt(source);
+  EndAt(target);
+  errno = error;
+  return result;
+}
+
+static int LinkPath(const char* from, const char* to) {
+  At source = SplitPath(from), target = SplitPath(to);
+  int result =
+      source.folder == -1 || target.folder == -1
+          ? -1
+          : linkat(source.folder, source.name, target.folder, target.name, 0);
+  int error = errno;
+  EndAt(source);
+  EndAt(target);
+  errno = error;
+  return result;
+}
+
+bool RemoveFile(const char* path) {
+  return UnlinkPath(path) == 0;
 }
 
 bool IsSameFile(const char* first, const char* second) {
@@ -87,27 +182,12 @@ bool GetFileStamp(FILE* file, FileStamp& stamp) {
 
 bool GetPathStamp(const char* path, FileStamp& stamp) {
   struct stat status;
-  return stat(path, &status) == 0 && StampOf(status, stamp);
+  return StatPath(path, &status, 0) == 0 && StampOf(status, stamp);
 }
 
 char* ResolvePath(const char* path) {
   errno = 0;
   return realpath(path, nullptr);
-}
-
-// The folder part of path as its own text, "." for none: a heap block.
-static char* CopyFolder(const char* path) {
-  size_t length = FolderLength(path);
-  char* folder = static_cast<char*>(malloc(length + 2));
-  if (folder == nullptr)
-    return nullptr;
-  if (length == 0)
-    memcpy(folder, ".", 2);
-  else {
-    memcpy(folder, path, length);
-    folder[length] = '\0';
-  }
-  return folder;
 }
 
 // The links to descriptors live in /proc (/dev/fd and /dev/stdin lead
@@ -230,9 +310,9 @@ static char* MakeBesideName(const char* path, unsigned long long tag,
 // user's, or any for root.
 static void RemoveLeftover(const char* name) {
   struct stat status;
-  if (lstat(name, &status) == 0 && S_ISREG(status.st_mode) &&
-      (status.st_uid == geteuid() || geteuid() == 0))
-    unlink(name);
+  if (StatPath(name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(status.st_mode) && (status.st_uid == geteuid() || geteuid() == 0))
+    UnlinkPath(name);
 }
 
 static bool IsStampOf(const struct stat& status, const FileStamp& read) {
@@ -254,10 +334,11 @@ char* LinkFileBeside(const char* path, unsigned long long tag,
   if (name != nullptr) {
     RemoveLeftover(name);
     struct stat linked;
-    bool sound = link(path, name) == 0;
-    if (sound && (lstat(name, &linked) != 0 || !IsStampOf(linked, read) ||
-                  fstat(descriptor, &status) != 0)) {
-      unlink(name);
+    bool sound = LinkPath(path, name) == 0;
+    if (sound &&
+        (StatPath(name, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+         !IsStampOf(linked, read) || fstat(descriptor, &status) != 0)) {
+      UnlinkPath(name);
       sound = false;
     }
     if (!sound) {
@@ -352,7 +433,7 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   // O_EXCL: an existing name, a link included, fails. The lock tells a
   // live run's file from a killed run's for as long as the file is open.
   int descriptor =
-      open(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+      OpenPath(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
   if (descriptor >= 0)
     flock(descriptor, LOCK_EX | LOCK_NB);
   FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w+b");
@@ -360,7 +441,7 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
     int error = errno;
     if (descriptor >= 0) {
       close(descriptor);
-      unlink(name);
+      UnlinkPath(name);
     }
     free(name);
     errno = error;
@@ -446,7 +527,7 @@ static bool SyncFolderOf(const char* path) {
 }
 
 bool ReplaceByRename(const char* from, const char* to) {
-  return rename(from, to) == 0 && SyncFolderOf(to);
+  return RenamePath(from, to, 0) == 0 && SyncFolderOf(to);
 }
 
 Replacement ReplaceFileAsRead(const char* from, const char* to,
@@ -455,18 +536,18 @@ Replacement ReplaceFileAsRead(const char* from, const char* to,
   if (!GetPathStamp(to, now) || !IsSameState(now, read) ||
       now.changed != read.changed)
     return kChangedAside;
-  if (renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE) == 0) {
+  if (RenamePath(from, to, RENAME_EXCHANGE) == 0) {
     // from now names what stood at to. The exchange set its change time,
     // so that one is not compared.
     FileStamp out;
     if (!GetPathStamp(from, out) || !IsSameState(out, read)) {
-      renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_EXCHANGE);
+      RenamePath(from, to, RENAME_EXCHANGE);
       return kChangedAside;
     }
-    unlink(from);
+    UnlinkPath(from);
   } else if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
     return kNotReplaced;
-  } else if (rename(from, to) != 0) {
+  } else if (RenamePath(from, to, 0) != 0) {
     return kNotReplaced;
   }
   return SyncFolderOf(to) ? kReplaced : kNotSynced;

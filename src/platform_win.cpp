@@ -266,6 +266,10 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   return nullptr;
 }
 
+bool RemoveFile(const char* path) {
+  return DeleteFileA(path) != 0;
+}
+
 void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
   // A new file takes its folder's access rules, as the file beside it did.
   (void)file;

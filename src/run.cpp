@@ -111,7 +111,7 @@ static void Release(Held& held) {
   if (held.out != nullptr)
     fclose(held.out);
   if (held.made != nullptr && !IsSomeoneElses(held))
-    remove(held.made);
+    RemoveFile(held.made);
   free(held.made);
   free(held.data);
   free(held.real);

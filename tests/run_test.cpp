@@ -8,6 +8,7 @@
 #include <atomic>
 #include <fcntl.h>
 #include <filesystem>
+#include <limits.h>
 #include <signal.h>
 #include <sstream>
 #include <string.h>
@@ -721,20 +722,26 @@ TEST(Faults, ABlockDeviceIsRefusedUntouched) {
   EXPECT_EQ(ReadBytes(image).size(), 65536u);
 }
 
-TEST(Faults, APathOfMoreThanAThousandBytes) {
+// A file whose own path just fits the system's limit is repaired, however
+// long the names of the files made beside it.
+TEST(Faults, APathThatJustFits) {
   std::string folder = ScratchDir();
   std::string path = folder;
-  while (path.size() < 1100) {
-    path += "/" + std::string(200, 'd');
+  const size_t kLongest = PATH_MAX - 1, kName = sizeof "/ab.srt" - 1;
+  while (path.size() + kName < kLongest) {
+    size_t room = kLongest - kName - path.size() - 1;
+    path += "/" + std::string(room < 200 ? room : 200, 'd');
     ASSERT_EQ(mkdir(path.c_str(), 0755), 0);
   }
-  path += "/movie.srt";
+  path += "/ab.srt";
+  ASSERT_EQ(path.size(), kLongest);
   std::string in = "4\n" T1 "\nA\n\n\n8\n" T2 "\nB";
   WriteBytes(path, in);
   Outcome run = RunProgram(folder, {path});
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(ReadBytes(path), "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB");
   EXPECT_EQ(ReadBytes(path.substr(0, path.size() - 3) + "old"), in);
+  EXPECT_EQ(Listing(path.substr(0, path.size() - kName)), "ab.old\nab.srt\n");
 }
 
 TEST(Faults, A200MegabyteFileIsRepairedWhole) {
