@@ -261,7 +261,7 @@ def order(program, root):
         return r'rename\w*\(.*"([^"]*/)?%s"(, RENAME_\w+)?\) = 0' % re.escape(name)
 
     linked = [("file as read synced", fsync("/movie.srt")),
-              ("backup linked", r'link\(".*movie.srt", ".*-backup"\) = 0')]
+              ("backup linked", r'link\w*\(.*movie\.srt", .*-backup"(, 0)?\) = 0')]
     copied = [("backup synced", fsync("-backup"))]
     for TWO_NAMES, backup in ((False, linked), (True, copied)):
         print("the backup %s:" % ("copied" if TWO_NAMES else "linked"))

@@ -212,8 +212,8 @@ bool RebuildSRT(char* data, unsigned long length, unsigned long first,
                 unsigned long arrows, FILE* out) {
   if (out == nullptr)
     return false;
-  Sink sink = {WriteToStream, out, static_cast<char*>(malloc(kSinkSize)),
-               0,             0,   false};
+  Sink sink = {WriteToStream, out, static_cast<char*>(malloc(kSinkSize)), 0, 0,
+               false};
   bool rebuilt = RebuildInto(data, length, first, arrows, sink);
   Flush(sink);
   free(sink.block);
