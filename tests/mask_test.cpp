@@ -41,7 +41,7 @@ TEST(ConvertChar, CountsTimingArrowsAndMasksTheRest) {
     SCOPED_TRACE(c.name);
     std::string data = c.in;
     unsigned long arrows = 99;
-    ASSERT_TRUE(ConvertChar(&data[0], data.size(), '\xD0', arrows));
+    ASSERT_TRUE(ConvertChar(&data[0], data.size(), kPlaceholder, arrows));
     EXPECT_EQ(arrows, c.arrows);
     EXPECT_EQ(data, c.out);
   }
@@ -50,16 +50,16 @@ TEST(ConvertChar, CountsTimingArrowsAndMasksTheRest) {
 TEST(ConvertChar, RefusesTenBytesAndReadsNothingBelow) {
   std::string ten = "0123456789";
   unsigned long arrows = 7;
-  EXPECT_FALSE(ConvertChar(&ten[0], 10, '\xD0', arrows));
+  EXPECT_FALSE(ConvertChar(&ten[0], 10, kPlaceholder, arrows));
   EXPECT_EQ(arrows, 7UL) << "count left alone";
 
   std::string nine = ">>>>>>>>>";
-  EXPECT_TRUE(ConvertChar(&nine[0], 9, '\xD0', arrows));
+  EXPECT_TRUE(ConvertChar(&nine[0], 9, kPlaceholder, arrows));
   EXPECT_EQ(arrows, 0UL);
   EXPECT_EQ(nine, ">>>>>>>>>");
 
   std::string eleven = "0123456789>";
-  EXPECT_TRUE(ConvertChar(&eleven[0], 11, '\xD0', arrows));
+  EXPECT_TRUE(ConvertChar(&eleven[0], 11, kPlaceholder, arrows));
   EXPECT_EQ(eleven, "0123456789" P);
 }
 
@@ -78,10 +78,10 @@ TEST(ConvertChar, LongBuffersAcrossBlockEdges) {
     data[at - 16] = '>';                      // stray, just in front
     data[at + 14] = '>';                      // stray, just after
     std::string out = data;
-    out[at - 16] = '\xD0';
-    out[at + 14] = '\xD0';
+    out[at - 16] = kPlaceholder;
+    out[at + 14] = kPlaceholder;
     unsigned long arrows = 0;
-    ASSERT_TRUE(ConvertChar(&data[0], data.size(), '\xD0', arrows));
+    ASSERT_TRUE(ConvertChar(&data[0], data.size(), kPlaceholder, arrows));
     EXPECT_EQ(arrows, 1UL);
     EXPECT_EQ(data, out);
   }

@@ -3,6 +3,8 @@
 // stream given from the start).
 #include "output.h"
 
+#include "subtitle/mask.h"
+
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -31,11 +33,11 @@ TEST(Output, ComparesUnmasksAndWritesFromTheFirstDifference) {
   std::string big;
   for (unsigned long i = 0; big.size() < (5UL << 19) + 3; ++i) {
     bool edge = (big.size() + 1) % (1UL << 20) < 3;
-    big += edge || i % 97 == 0 ? '\xD0' : static_cast<char>('a' + i % 26);
+    big += edge || i % 97 == 0 ? kPlaceholder : static_cast<char>('a' + i % 26);
   }
   std::string bigUnmasked = big;
   for (char& c : bigUnmasked)
-    c = c == '\xD0' ? '>' : c;
+    c = c == kPlaceholder ? kArrow : c;
   const OutputCase cases[] = {
       {"the same bytes: nothing written",
        "a\xD0"

@@ -364,7 +364,8 @@ TEST(RebuildSRT, RefusesWithoutWriting) {
   ASSERT_NE(out, nullptr);
   std::string data = "1\n" T1 "\nA";
   EXPECT_FALSE(RebuildSRT(&data[0], data.size(), 1, 0, out)) << "no arrow";
-  EXPECT_FALSE(RebuildSRT(&data[0], 28, 1, 1, out)) << "28 bytes";
+  EXPECT_FALSE(RebuildSRT(&data[0], kTimingLength - 1, 1, 1, out))
+      << "28 bytes";
   EXPECT_FALSE(RebuildSRT(&data[0], data.size(), 1, 1, nullptr));
   fclose(out);
   EXPECT_EQ(ReadBytes(path), "");
