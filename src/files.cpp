@@ -168,3 +168,26 @@ bool HoldsExactly(const char* path, const char* data, unsigned long length) {
   fclose(in);
   return same;
 }
+
+char* MakeBesideName(const char* path, unsigned long long tag,
+                     BesideKind kind) {
+  static const char* const kKinds[] = {"backup", "repair"};
+  size_t folder = FolderLength(path);
+  size_t size = folder + strlen(kBesidePattern) + 16 + strlen(kKinds[kind]);
+  char* name = static_cast<char*>(malloc(size));
+  if (name == nullptr)
+    return nullptr;
+  memcpy(name, path, folder);
+  snprintf(name + folder, size - folder, kBesidePattern, tag, kKinds[kind]);
+  return name;
+}
+
+void RemoveFilesBeside(const char* path, unsigned long long tag) {
+  static const BesideKind kKinds[] = {kBackupBeside, kRepairBeside};
+  for (BesideKind kind : kKinds) {
+    char* name = MakeBesideName(path, tag, kind);
+    if (name != nullptr)
+      RemoveLeftover(name);
+    free(name);
+  }
+}

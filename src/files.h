@@ -1,5 +1,5 @@
-// files.h - whole files: read into memory, the backup's name, and the
-// backup written beside the file.
+// files.h - whole files: read into memory, the backup's name, the backup
+// written beside the file, and the names of the files made beside it.
 #pragma once
 
 #include "platform.h"
@@ -44,3 +44,13 @@ bool CreateBackup(const char* path, const void* data,
 
 // True when the file at path holds exactly the length bytes of data.
 bool HoldsExactly(const char* path, const char* data, unsigned long length);
+
+// The path of the file of kind beside the file at path, tagged tag: a heap
+// block for the caller to free, null when none can be had. Built here
+// alone, for every platform.
+char* MakeBesideName(const char* path, unsigned long long tag, BesideKind kind);
+
+// Removes what a killed run on the file at path (tag: BesideTag) left
+// beside it, of either kind, as RemoveLeftover may. The caller holds the file's
+// run lock, so no live run's file is removed.
+void RemoveFilesBeside(const char* path, unsigned long long tag);

@@ -97,6 +97,15 @@ bool RemoveFile(const char* path);
 // What a file made beside another is for: the backup, or the repair.
 enum BesideKind { kBackupBeside, kRepairBeside };
 
+// The name of a file made beside another, as a printf pattern of the tag
+// (%016llx) and its kind (%s): hidden on Linux, a .tmp on Windows.
+extern const char kBesidePattern[];
+
+// Removes the file made beside another at name, left by a killed run, when
+// this run may (Linux: a regular file of its user, or any for root;
+// Windows: one that no run has open).
+void RemoveLeftover(const char* name);
+
 // Creates a new file for reading and writing ("w+b") in the folder of path,
 // exclusively (so never through a link), under the one name that kind and
 // tag (BesideTag of the file it is made for) give, and stores that name, a
@@ -125,11 +134,6 @@ void RemoveLeftoversIn(const char* path);
 // The identity (device and index) of the folder that holds path. False
 // when it cannot be had.
 bool GetFolderStamp(const char* path, FileStamp& stamp);
-
-// Removes what a killed run on the file at path (tag: BesideTag) left
-// beside it, of either kind: regular files of this run's user only. The
-// caller holds the file's run lock, so no live run's file is removed.
-void RemoveFilesBeside(const char* path, unsigned long long tag);
 
 // Gives the open file what the file at from carries beyond its bytes: the
 // permission bits of like and, where the run is allowed to, its owner and

@@ -3,6 +3,8 @@
 // attributes and renamed with the POSIX calls.
 #include "platform.h"
 
+#include "files.h"
+
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -288,27 +290,9 @@ bool SyncFile(FILE* file) {
 
 // The name of a file made beside another: hidden, with the tag in
 // hexadecimal and what it is for.
-static const char kBesidePattern[] = ".zelvar-%016llx-%s";
-static const char* const kBesideKinds[] = {"backup", "repair"};
+const char kBesidePattern[] = ".zelvar-%016llx-%s";
 
-// The heap-held name of the file of kind beside path; null when no block
-// can be had.
-static char* MakeBesideName(const char* path, unsigned long long tag,
-                            BesideKind kind) {
-  size_t folder = FolderLength(path);
-  size_t size = folder + sizeof kBesidePattern + 16 + 6;
-  char* name = static_cast<char*>(malloc(size));
-  if (name == nullptr)
-    return nullptr;
-  memcpy(name, path, folder);
-  snprintf(name + folder, size - folder, kBesidePattern, tag,
-           kBesideKinds[kind]);
-  return name;
-}
-
-// Removes name when it is a regular file that this run may judge: its
-// user's, or any for root.
-static void RemoveLeftover(const char* name) {
+void RemoveLeftover(const char* name) {
   struct stat status;
   if (StatPath(name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISREG(status.st_mode) && (status.st_uid == geteuid() || geteuid() == 0))
@@ -412,16 +396,6 @@ bool GetFolderStamp(const char* path, FileStamp& stamp) {
     stamp.index = status.st_ino;
   }
   return known;
-}
-
-void RemoveFilesBeside(const char* path, unsigned long long tag) {
-  static const BesideKind kKinds[] = {kBackupBeside, kRepairBeside};
-  for (BesideKind kind : kKinds) {
-    char* name = MakeBesideName(path, tag, kind);
-    if (name != nullptr)
-      RemoveLeftover(name);
-    free(name);
-  }
 }
 
 FILE* CreateFileBeside(const char* path, unsigned long long tag,

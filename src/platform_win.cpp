@@ -3,6 +3,8 @@
 // with the system's own calls.
 #include "platform.h"
 
+#include "files.h"
+
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -143,23 +145,7 @@ bool SyncFile(FILE* file) {
 
 // The name of a file made beside another: the tag in hexadecimal and what
 // it is for.
-static const char kBesidePattern[] = "zelvar-%016llx-%s.tmp";
-static const char* const kBesideKinds[] = {"backup", "repair"};
-
-// The heap-held name of the file of kind beside path; null when no block
-// can be had.
-static char* MakeBesideName(const char* path, unsigned long long tag,
-                            BesideKind kind) {
-  size_t folder = FolderLength(path);
-  size_t size = folder + sizeof kBesidePattern + 16 + 6;
-  char* name = static_cast<char*>(malloc(size));
-  if (name == nullptr)
-    return nullptr;
-  memcpy(name, path, folder);
-  snprintf(name + folder, size - folder, kBesidePattern, tag,
-           kBesideKinds[kind]);
-  return name;
-}
+const char kBesidePattern[] = "zelvar-%016llx-%s.tmp";
 
 char* LinkFileBeside(const char* path, unsigned long long tag,
                      FileStamp& read) {
@@ -177,7 +163,7 @@ char* LinkFileBeside(const char* path, unsigned long long tag,
       FlushFileBuffers(file) != 0)
     name = MakeBesideName(path, tag, kBackupBeside);
   if (name != nullptr) {
-    DeleteFileA(name);
+    RemoveLeftover(name);
     FileStamp linked;
     bool sound = CreateHardLinkA(name, path, nullptr) != 0;
     if (sound && (!GetPathStamp(name, linked) || !IsSameState(linked, read))) {
@@ -227,16 +213,6 @@ bool GetFolderStamp(const char* path, FileStamp& stamp) {
   return false; // one file a call: each run looks through its folder
 }
 
-void RemoveFilesBeside(const char* path, unsigned long long tag) {
-  static const BesideKind kKinds[] = {kBackupBeside, kRepairBeside};
-  for (BesideKind kind : kKinds) {
-    char* name = MakeBesideName(path, tag, kind);
-    if (name != nullptr)
-      DeleteFileA(name); // fails on a file another run has open
-    free(name);
-  }
-}
-
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
                        BesideKind kind, char** made) {
   char* name = MakeBesideName(path, tag, kind);
@@ -245,7 +221,7 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   // What a killed run left goes first; a file another run still has open
   // cannot be deleted (it is made unshared), and then CREATE_NEW fails on
   // it, as on any name that exists, a link included.
-  DeleteFileA(name);
+  RemoveLeftover(name);
   HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
@@ -268,6 +244,10 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
 
 bool RemoveFile(const char* path) {
   return DeleteFileA(path) != 0;
+}
+
+void RemoveLeftover(const char* name) {
+  DeleteFileA(name); // fails on a file another run has open
 }
 
 void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
