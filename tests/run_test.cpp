@@ -8,6 +8,7 @@
 #include <atomic>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <limits.h>
 #include <signal.h>
 #include <sstream>
@@ -58,6 +59,7 @@ struct Launch {
   std::string program = ZELVAR_PROGRAM;
   std::string input;    // standard input
   rlim_t openFiles = 0; // a limit on open descriptors, when not 0
+  uid_t user = 0;       // the child runs as this user and group, when not 0
 };
 
 // Runs the program with args in folder. The program itself must see to it
@@ -99,6 +101,10 @@ Outcome RunProgram(const std::string& folder,
       close(descriptor);
     if (launch.std == kStdoutClosed)
       close(1);
+    if (launch.user != 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(launch.user) != 0 ||
+         setuid(launch.user) != 0))
+      _exit(125);
     if (chdir(folder.c_str()) != 0)
       _exit(126);
     alarm(60); // a run that hangs fails the test instead of stalling it
@@ -237,6 +243,11 @@ TEST(Program, CommandLines) {
        "a.old=M a.srt=R", "", ZELVAR_PROGRAM, 8},
       {"a program at a short path", "x.s", 0, "", "", "old=M x.s=R", "",
        shortProgram},
+      {"/dev/stdin names standard input's file", "/dev/stdin", 1, "",
+       Said("/dev/stdin", OPEN_FAILED,
+            "it is reached through a descriptor link; give - to repair "
+            "standard input"),
+       "", MESSY},
       {"two files, one backup name", "a.srt a.sub", 1, "",
        Said("a.sub", BACKUP_FAILED,
             "a.old holds the backup of a.srt, written just now"),
@@ -497,6 +508,49 @@ TEST(Program, LeftoversOfKilledRunsGo) {
     EXPECT_EQ(RunProgram(folder, {"movie.srt"}).exitCode, 0);
     close(lock);
     EXPECT_EQ(Exists(leftover), c.kept);
+  }
+}
+
+// A file that the run's user may write but not own: a new file could not
+// keep its owner, or a sticky folder keeps the user from replacing it. A
+// folder that cannot be opened cannot be synced. Each is refused before
+// anything is written. The run is another user's than the test's (root's).
+TEST(Program, FilesThatCannotBeReplacedAsTheyAre) {
+  if (geteuid() != 0)
+    GTEST_SKIP() << "needs root, to run the program as another user";
+  const uid_t kNobody = 65534;
+  struct Case {
+    const char* name;
+    mode_t folderMode;
+    uid_t fileOwner;
+    mode_t fileMode;
+    const char* reason;
+  } cases[] = {
+      {"another user's file, writable by the group", 0777, 0, 0666,
+       "the file is another user's, and a new file could not keep its owner"},
+      {"a sticky folder, another user's file", 01777, 0, 0666,
+       "the folder is sticky and the file is another user's, so it cannot be "
+       "replaced"},
+      {"a folder that cannot be read", 0333, kNobody, 0644,
+       "its folder cannot be opened to make the change durable"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    std::string file = folder + "/movie.srt";
+    WriteBytes(file, "3\n" T1 "\nA\n");
+    WriteBytes(folder + "/movie.old", "an older backup");
+    ASSERT_EQ(chown(file.c_str(), c.fileOwner, kNobody), 0);
+    ASSERT_EQ(chmod(file.c_str(), c.fileMode), 0);
+    ASSERT_EQ(chmod(folder.c_str(), c.folderMode), 0);
+    std::string before = Snapshot(folder);
+    Launch launch;
+    launch.user = kNobody;
+    Outcome run = RunProgram(folder, {"movie.srt"}, launch);
+    chmod(folder.c_str(), 0755);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.err, Said("movie.srt", REPLACE_FAILED, c.reason));
+    EXPECT_EQ(Snapshot(folder), before);
   }
 }
 
