@@ -182,7 +182,8 @@ char* LinkFileBeside(const char* path, unsigned long long tag,
 void RemoveLeftoversIn(const char* path) {
   // A live run's files are open unshared: they cannot be deleted.
   size_t folder = FolderLength(path);
-  static const char kPattern[] = "zelvar-????????????????-??????.tmp";
+  static const char kPattern[] = "zelvar-*.tmp";
+  static const size_t kNameLength = sizeof "zelvar-" - 1 + 16 + 7 + 4;
   char* pattern = static_cast<char*>(malloc(folder + sizeof kPattern));
   if (pattern == nullptr)
     return;
@@ -198,7 +199,8 @@ void RemoveLeftoversIn(const char* path) {
       continue;
     memcpy(name, path, folder);
     memcpy(name + folder, found.cFileName, size - folder);
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
+        strlen(found.cFileName) == kNameLength)
       DeleteFileA(name);
     free(name);
   }
