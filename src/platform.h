@@ -109,10 +109,12 @@ void RemoveLeftover(const char* name);
 // Creates a new file for reading and writing ("w+b") in the folder of path,
 // exclusively (so never through a link), under the one name that kind and
 // tag (BesideTag of the file it is made for) give, and stores that name, a
-// heap block for the caller to free, in made. A regular file of this run's
-// user under that name is what a killed run on the same file left: it is
-// removed first. The caller holds the file's run lock, so no live run's
-// file is removed. Null, with errno telling why, when none can be made.
+// heap block for the caller to free, in made. What stands under that name
+// is what a killed run on the same file left: it is removed first, as
+// RemoveLeftover may. The caller holds the file's run lock, so no live
+// run's file is removed; the new file is locked (Linux) or unshared
+// (Windows) while it is open, so that no other run takes it for a killed
+// run's. Null, with errno telling why, when none can be made.
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
                        BesideKind kind, char** made);
 

@@ -58,13 +58,13 @@ void EndCall(CallRecord& record);
 
 // Runs one repair of the file at path, or of standard input into standard
 // output when path is null (then nothing else is read or written, and
-// nothing reaches standard output unless the run ends well). In place, the
-// file is replaced at once by its complete, synced repair, after its
-// backup is on disk; a run that fails or refuses leaves it, an older
-// backup and its folder as they were (but for a complete new backup, when
-// only the last steps failed). A file that its repair would leave as it is
-// is not written, nor is its backup. Checking reads the file and writes
-// nothing.
+// nothing reaches standard output when the input is refused). In place,
+// the file is replaced at once by its complete, synced repair, after its
+// backup is on disk, and only while it is still the file as read; a run
+// that fails or refuses leaves it, an older backup and its folder as they
+// were (but for a complete new backup, when only the last steps failed). A
+// file that its repair would leave as it is is not written, nor is its
+// backup. Checking reads the file and writes nothing.
 // False when the run failed; outcome says how it went either way.
 // With record, the run adds to it, and a file whose backup name holds a
 // backup of another file of the call is refused before it is written over.
