@@ -192,16 +192,18 @@ char* ResolvePath(const char* path) {
   return realpath(path, nullptr);
 }
 
-// The links to descriptors live in /proc (/dev/fd and /dev/stdin lead
-// there): each link on the way to the file is followed by hand, and the
-// folder it stands in is looked at.
+// The links to descriptors live in a /proc/.../fd folder (/dev/fd and
+// /dev/stdin lead there): each link on the way to the file is followed by
+// hand, and the folder it stands in is looked at.
 bool IsThroughDescriptorLink(const char* path) {
   char* at = strdup(path);
   bool through = false;
   for (int hop = 0; at != nullptr && !through && hop < 40; ++hop) {
     char* folder = CopyFolder(at);
     char* real = folder != nullptr ? realpath(folder, nullptr) : nullptr;
-    through = real != nullptr && strncmp(real, "/proc/", 6) == 0;
+    size_t length = real != nullptr ? strlen(real) : 0;
+    through = length > 9 && strncmp(real, "/proc/", 6) == 0 &&
+              strcmp(real + length - 3, "/fd") == 0;
     free(real);
     char target[4096];
     ssize_t size = readlink(at, target, sizeof target - 1);

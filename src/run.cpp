@@ -248,9 +248,12 @@ static bool ReadInput(Held& held, RunOutcome& outcome, CallRecord* record) {
   if (held.data != nullptr)
     return true;
   int error = errno;
-  return Fail(outcome, kOpenFailed, error,
-              error == 0 ? "not a regular file, or changed while it was read"
-                         : nullptr);
+  return Fail(
+      outcome, kOpenFailed, error,
+      error == 0
+          ? "not a regular file of a fixed size, or changed while it was "
+            "read"
+          : nullptr);
 }
 
 // The first step: the input read, refused for what would keep it from

@@ -730,7 +730,7 @@ TEST(Faults, TargetsThatAreNoFilesAreRefusedWithoutAHang) {
   ASSERT_EQ(mkfifo((folder + "/pipe.srt").c_str(), 0600), 0);
   WriteBytes(folder + "/empty.srt", "");
   const std::string kNoFile =
-      "not a regular file, or changed while it was read";
+      "not a regular file of a fixed size, or changed while it was read";
   struct Case {
     std::string target, reason;
   } cases[] = {
@@ -768,9 +768,10 @@ TEST(Faults, ABlockDeviceIsRefusedUntouched) {
     GTEST_SKIP() << "no loop device here";
   ASSERT_EQ(
       mknod((folder + "/disk.srt").c_str(), S_IFBLK | 0600, status.st_rdev), 0);
-  ExpectRefused(folder, {"disk.srt"},
-                Said("disk.srt", OPEN_FAILED,
-                     "not a regular file, or changed while it was read"));
+  ExpectRefused(
+      folder, {"disk.srt"},
+      Said("disk.srt", OPEN_FAILED,
+           "not a regular file of a fixed size, or changed while it was read"));
   EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
   EXPECT_EQ(ReadBytes(image).substr(0, bytes.size()), bytes);
   EXPECT_EQ(ReadBytes(image).size(), 65536u);
