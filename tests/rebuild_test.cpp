@@ -264,6 +264,10 @@ const Form kForms[] = {
      kNotTimingForm, 4},
     {"two arrows on one line", "1\n00:00:01,000 --> 00:00:02,000 -->\nA", "",
      kTwoArrows, 2},
+    {"an arrow that the repair's CR LF would make a timing arrow",
+     "1\n00:00:01,005 --> 00:\n,000 --> x\n", "", kNotTimingForm, 3},
+    {"an arrow at the start of the next line, CR LF",
+     "1\r\n" T1 "\r\n--> A\r\n", "1\r\n" T1 "\r\n--> A\r\n", kNoLineFault, 0},
     {"an arrow at the start of the next line, LF", "1\n" T1 "\n--> A\n", "",
      kNotTimingForm, 3},
 };

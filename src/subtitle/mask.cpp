@@ -149,16 +149,45 @@ static bool IsNearMiss(const char* data, unsigned long start,
   return at == stray;
 }
 
+// True when the stray '>' at stray, near the start of the line from start,
+// would be a timing arrow in the repair. That is the first text line after
+// the timing line of arrow, and the repair puts it right after that timing
+// line and "\r\n", whatever breaks stood between them: the arrow test then
+// reads other bytes in front of the line than it read here.
+static bool IsArrowInRepair(const char* data, unsigned long length,
+                            unsigned long arrow, unsigned long start,
+                            unsigned long stray) {
+  if (stray - start >= kUntestedBytes)
+    return false;
+  unsigned long end = arrow;
+  while (end < length && !IsBreak(data[end]))
+    ++end;
+  unsigned long text = end;
+  while (text < length && IsBreak(data[text]))
+    ++text;
+  if (text != start)
+    return false;
+  // The timing line's last ten bytes (the arrow's own ten in front of it
+  // lie in its line), "\r\n" and the line up to the '>'.
+  char repair[2 * kUntestedBytes + 2];
+  memcpy(repair, data + end - kUntestedBytes, kUntestedBytes);
+  memcpy(repair + kUntestedBytes, "\r\n", 2);
+  memcpy(repair + kUntestedBytes + 2, data + start, stray - start + 1);
+  return IsTimingArrow(repair + kUntestedBytes + 2 + stray - start);
+}
+
 // The line of the '>' at at, with '-' in front of it: a timing line whose
 // start must be a start time and blanks alone, or a stray '>' that must not
 // end a near miss. lastArrow is the timing arrow before, if any (arrowSeen).
 static LineFault CheckDashArrow(const char* data, unsigned long length,
                                 unsigned long content, unsigned long at,
                                 unsigned long& lastArrow, bool& arrowSeen) {
-  (void)length;
   if (at < kUntestedBytes || !IsTimingArrow(data + at)) {
-    bool nearMiss = IsNearMiss(data, FindLineStart(data, content, at), at);
-    return nearMiss ? kNotTimingForm : kNoLineFault;
+    unsigned long start = FindLineStart(data, content, at);
+    bool arrowInRepair =
+        arrowSeen && IsArrowInRepair(data, length, lastArrow, start, at);
+    return arrowInRepair || IsNearMiss(data, start, at) ? kNotTimingForm
+                                                        : kNoLineFault;
   }
   bool seen = arrowSeen;
   unsigned long last = lastArrow;
