@@ -71,7 +71,14 @@ static bool StampOf(HANDLE handle, FileStamp& stamp) {
       (static_cast<unsigned long long>(id.ftLastWriteTime.dwHighDateTime)
        << 32) |
       id.ftLastWriteTime.dwLowDateTime;
-  stamp.changed = 0;
+  // The change time, which a program cannot set back as it can the time of
+  // the last write; 0 where the system does not tell it.
+  FILE_BASIC_INFO basic;
+  stamp.changed =
+      GetFileInformationByHandleEx(handle, FileBasicInfo, &basic,
+                                   sizeof basic) != 0
+          ? static_cast<unsigned long long>(basic.ChangeTime.QuadPart)
+          : 0;
   stamp.links = id.nNumberOfLinks;
   stamp.mode = 0;
   stamp.owner = 0;
@@ -84,9 +91,10 @@ bool GetFileStamp(FILE* file, FileStamp& stamp) {
 }
 
 bool GetPathStamp(const char* path, FileStamp& stamp) {
-  HANDLE file = CreateFileA(
-      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, 0, nullptr);
+  HANDLE file =
+      CreateFileA(path, FILE_READ_ATTRIBUTES,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     return false;
   bool known = StampOf(file, stamp);
@@ -276,8 +284,11 @@ static const DWORD kKeptAttributes =
 
 Replacement ReplaceFileAsRead(const char* from, const char* to,
                               const FileStamp& read) {
+  // Windows cannot exchange two files: this check, just before the move,
+  // is the last.
   FileStamp now;
-  if (!GetPathStamp(to, now) || !IsSameState(now, read))
+  if (!GetPathStamp(to, now) || !IsSameState(now, read) ||
+      now.changed != read.changed)
     return kChangedAside;
   DWORD attributes = GetFileAttributesA(to);
   if (!ReplaceByRename(from, to))
