@@ -137,13 +137,16 @@ bool CreateBackup(const char* path, const void* data,
     return false;
   if (like != nullptr)
     CopyFileAccess(out, from, *like);
-  // Renamed while it is still open, so that its lock keeps it from being
-  // taken for a killed run's until it has its name; synced first, so that
-  // the close has nothing left to write.
-  bool written = fwrite(data, 1, length, out) == length && SyncFile(out) &&
-                 ReplaceByRename(made, path);
+  // Closed before it is renamed, as Windows wants it. Between the two, a
+  // run on another file in the folder may take it for a killed run's and
+  // remove it: the rename then fails, and the run with it, changing nothing.
+  bool written = fwrite(data, 1, length, out) == length && SyncFile(out);
   int error = errno;
   if (fclose(out) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && !ReplaceByRename(made, path)) {
     written = false;
     error = errno;
   }

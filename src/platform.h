@@ -54,6 +54,14 @@ inline bool IsSameState(const FileStamp& a, const FileStamp& b) {
          a.modified == b.modified;
 }
 
+// True when the file at path is still in the state read: the same file,
+// size, time of last write and change time.
+inline bool IsStillInState(const char* path, const FileStamp& read) {
+  FileStamp now;
+  return GetPathStamp(path, now) && IsSameState(now, read) &&
+         now.changed == read.changed;
+}
+
 // The path of the file that path names, with links followed, so that the
 // file is replaced where it lives and a link to it stays a link: a heap
 // block for the caller to free. A copy of path where links are not

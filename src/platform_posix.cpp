@@ -508,9 +508,7 @@ bool ReplaceByRename(const char* from, const char* to) {
 
 Replacement ReplaceFileAsRead(const char* from, const char* to,
                               const FileStamp& read) {
-  FileStamp now;
-  if (!GetPathStamp(to, now) || !IsSameState(now, read) ||
-      now.changed != read.changed)
+  if (!IsStillInState(to, read))
     return kChangedAside;
   if (RenamePath(from, to, RENAME_EXCHANGE) == 0) {
     // from now names what stood at to. The exchange set its change time,

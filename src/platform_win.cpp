@@ -223,6 +223,11 @@ bool GetFolderStamp(const char* path, FileStamp& stamp) {
   return false; // one file a call: each run looks through its folder
 }
 
+// How long a leftover that is still open is waited for: 40 tries, 50 ms
+// apart.
+static const int kDeleteTries = 40;
+static const DWORD kDeletePause = 50;
+
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
                        BesideKind kind, char** made) {
   char* name = MakeBesideName(path, tag, kind);
@@ -230,8 +235,14 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
     return nullptr;
   // What a killed run left goes first; a file another run still has open
   // cannot be deleted (it is made unshared), and then CREATE_NEW fails on
-  // it, as on any name that exists, a link included.
-  RemoveLeftover(name);
+  // it, as on any name that exists, a link included. A run killed a moment
+  // ago may still hold its file until the system has closed its handles:
+  // the deletion is tried for a while before the name is given up.
+  for (int tries = 0; tries < kDeleteTries; ++tries) {
+    if (DeleteFileA(name) || GetLastError() != ERROR_SHARING_VIOLATION)
+      break;
+    Sleep(kDeletePause);
+  }
   HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
@@ -286,9 +297,7 @@ Replacement ReplaceFileAsRead(const char* from, const char* to,
                               const FileStamp& read) {
   // Windows cannot exchange two files: this check, just before the move,
   // is the last.
-  FileStamp now;
-  if (!GetPathStamp(to, now) || !IsSameState(now, read) ||
-      now.changed != read.changed)
+  if (!IsStillInState(to, read))
     return kChangedAside;
   DWORD attributes = GetFileAttributesA(to);
   if (!ReplaceByRename(from, to))

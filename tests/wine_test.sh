@@ -122,6 +122,17 @@ readonly-backup) # a read-only file at the backup name is replaced too
   cmp -s movie.srt native/movie.srt || fail "output differs"
   cmp -s movie.old "$sample" || fail "backup differs"
   ;;
+second-name) # a second name of the file at the backup's name, as a run
+  # cut off after its backup leaves it: the backup is then a copy
+  native_output
+  cp "$sample" movie.srt && ln movie.srt movie.old
+  run movie.srt
+  [ "$code" = 0 ] || fail "exit code $code"
+  cmp -s movie.srt native/movie.srt || fail "output differs"
+  cmp -s movie.old "$sample" || fail "backup differs"
+  [ "$(ls -A | sort | tr '\n' ' ')" = "movie.old movie.srt native " ] ||
+    fail "left behind: $(ls -A)"
+  ;;
 hidden) # the repaired file keeps the system attribute (Wine keeps it for
   # any name; hidden only for names that start with a dot)
   native_output
