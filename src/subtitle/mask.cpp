@@ -253,14 +253,6 @@ LineFault CheckTimingLines(const char* data, unsigned long length,
     for (; bits != 0; bits &= bits - 1) {
       unsigned long found =
           at + static_cast<unsigned long>(__builtin_ctzll(bits));
-      // Nearly every one is the arrow of a standard timing line.
-      const char* arrow = data + found;
-      if (found > content + kArrowOffset && IsTimingArrow(arrow) &&
-          IsBreak(arrow[-16]) && IsStandardStart(arrow - kArrowOffset)) {
-        lastArrow = found;
-        arrowSeen = true;
-        continue;
-      }
       LineFault fault =
           CheckDashArrow(data, length, content, found, lastArrow, arrowSeen);
       if (fault != kNoLineFault) {
