@@ -12,27 +12,40 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Reads size bytes from the newly opened file into a new block of exactly
-// that size (one byte for an empty file, so that the block exists).
-static char* ReadBlock(FILE* file, unsigned long long size) {
-  // The length type and one fread must hold the size; so must a long, as
-  // the largest file position the streams promise everywhere.
+// Bytes read at a time when each piece is told of as it arrives.
+static const size_t kReadPiece = 1UL << 20;
+
+// Reads count bytes from the newly opened file into data, telling progress
+// (if given) of each piece; false when they cannot be read.
+static bool ReadBlock(FILE* file, char* data, size_t count,
+                      ReadProgress progress, void* to) {
+  size_t piece = progress != nullptr ? kReadPiece : count;
+  for (size_t have = 0; have < count;) {
+    size_t part = count - have < piece ? count - have : piece;
+    if (fread(data + have, 1, part, file) != part)
+      return false;
+    have += part;
+    if (progress != nullptr)
+      progress(to, data, static_cast<unsigned long>(have), false);
+  }
+  return true;
+}
+
+// A new block of size bytes (one for an empty file, so that the block
+// exists); null when there is none, or the size is more than the length
+// type and one fread hold, or a long, the largest file position the streams
+// promise everywhere.
+static char* NewFileBlock(unsigned long long size) {
   if (size > static_cast<unsigned long long>(LONG_MAX))
     return nullptr;
-  size_t count = static_cast<size_t>(size);
-  char* data = static_cast<char*>(malloc(count != 0 ? count : 1));
-  if (data == nullptr)
-    return nullptr;
-  AdviseFileBlock(data, static_cast<unsigned long>(count));
-  if (fread(data, 1, count, file) != count) {
-    free(data);
-    return nullptr;
-  }
+  char* data = static_cast<char*>(malloc(size != 0 ? size : 1));
+  if (data != nullptr)
+    AdviseFileBlock(data, static_cast<unsigned long>(size));
   return data;
 }
 
 char* Readfile(const char* path, unsigned long& length, FileStamp* stamp,
-               bool forWriting) {
+               bool forWriting, ReadProgress progress, void* to) {
   if (*path == '\0') {
     errno = ENOENT;
     return nullptr;
@@ -46,17 +59,20 @@ char* Readfile(const char* path, unsigned long& length, FileStamp* stamp,
   FileStamp before, after;
   char* data = nullptr;
   if (GetFileStamp(in, before))
-    data = ReadBlock(in, before.size);
+    data = NewFileBlock(before.size);
   // A byte past the size that the system gave is a file whose size is not
   // known before it is read (a system file), or one that grew meanwhile.
-  if (data != nullptr && (fgetc(in) != EOF || !GetFileStamp(in, after) ||
-                          !IsSameState(before, after))) {
-    free(data);
-    data = nullptr;
-  }
+  bool whole =
+      data != nullptr &&
+      ReadBlock(in, data, static_cast<size_t>(before.size), progress, to) &&
+      fgetc(in) == EOF && GetFileStamp(in, after) && IsSameState(before, after);
   int error = errno;
   fclose(in);
-  if (data == nullptr) {
+  if (progress != nullptr)
+    progress(to, data, whole ? static_cast<unsigned long>(before.size) : 0,
+             true);
+  if (!whole) {
+    free(data);
     errno = error;
     return nullptr;
   }

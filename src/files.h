@@ -13,8 +13,16 @@
 // opened so, is no regular file, cannot be read whole, holds more than its
 // size says, or changes while it is read; errno then tells why, and is 0
 // for a file that is no regular file or changed while it was read.
+//
+// When progress is given, the file is read in pieces and progress is told
+// of each as it arrives, with the count of the block's bytes that have so
+// far, and once more with done set when the read ends, well or not; the
+// block may be freed as soon as that call returns.
+typedef void (*ReadProgress)(void* to, char* block, unsigned long have,
+                             bool done);
 char* Readfile(const char* path, unsigned long& length,
-               FileStamp* stamp = nullptr, bool forWriting = true);
+               FileStamp* stamp = nullptr, bool forWriting = true,
+               ReadProgress progress = nullptr, void* to = nullptr);
 
 // Writes source with its last three characters replaced by "old" into
 // destination (strlen(source) + 1 bytes). False, writing nothing, when the

@@ -11,18 +11,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-bool StartOutput(Output& output, const char* data, unsigned long length,
-                 FILE* file, OpenOutput open, void* run) {
-  output = Output();
-  output.data = data;
-  output.length = length;
-  output.file = file;
-  output.open = open;
-  output.run = run;
-  output.scratch = static_cast<char*>(malloc(kSinkSize));
-  return output.scratch != nullptr;
-}
-
 // Writes count masked bytes unmasked: in place when they are the rebuild's
 // block (done with once delivered), through the scratch block when they
 // are the file as read, which stays masked for the rebuild.
@@ -70,27 +58,145 @@ static bool OpenAtDifference(Output& output) {
 
 // Masked bytes compared with masked bytes: the file held no placeholder,
 // so equal masked bytes are equal bytes.
-bool DeliverOutput(void* to, char* bytes, unsigned long count) {
+bool DeliverOutput(void* to, char*& block, unsigned long count) {
   Output& output = *static_cast<Output*>(to);
   if (!output.differs) {
     bool alike = count <= output.length - output.alike &&
-                 memcmp(bytes, output.data + output.alike, count) == 0;
+                 memcmp(block, output.data + output.alike, count) == 0;
     if (alike)
       output.alike += count;
     else if (!OpenAtDifference(output))
       return false;
   }
-  return output.file == nullptr || WriteUnmasked(output, bytes, nullptr, count);
+  return output.file == nullptr || WriteUnmasked(output, block, nullptr, count);
 }
 
-bool FinishOutput(Output& output, bool& failed) {
-  failed = false;
-  if (!output.differs && output.alike != output.length)
+// Blocks in the ring between the rebuild and the writer thread: one filled
+// by the rebuild, the rest handed on or free.
+static const unsigned long kRelayBlocks = 4;
+
+// The rebuild fills one block of the ring, hands it on (full) and waits for
+// the next to be free (empty); the writer thread takes the blocks in the
+// same order and delivers each. A count of 0 tells the writer to stop.
+struct Relay {
+  char* blocks[kRelayBlocks];
+  unsigned long counts[kRelayBlocks];
+  unsigned long filling; // the block the rebuild fills
+  Semaphore* full;       // blocks handed on and not yet delivered
+  Semaphore* empty;      // blocks delivered, free to fill
+  Thread* writer;        // null once stopped
+  Output* output;
+  bool failed; // a delivery failed; the writer's until it is stopped
+};
+
+static void WriteBlocks(void* to) {
+  Relay& relay = *static_cast<Relay*>(to);
+  for (unsigned long at = 0;; at = (at + 1) % kRelayBlocks) {
+    WaitSemaphore(relay.full);
+    if (relay.counts[at] == 0)
+      return;
+    // After a failure the blocks still come back, so the rebuild never
+    // waits for ever; they are not written.
+    if (!relay.failed)
+      relay.failed =
+          !DeliverOutput(relay.output, relay.blocks[at], relay.counts[at]);
+    PostSemaphore(relay.empty);
+  }
+}
+
+static bool RelayBlock(void* to, char*& block, unsigned long count) {
+  Relay& relay = *static_cast<Relay*>(to);
+  relay.counts[relay.filling] = count;
+  PostSemaphore(relay.full);
+  relay.filling = (relay.filling + 1) % kRelayBlocks;
+  WaitSemaphore(relay.empty);
+  block = relay.blocks[relay.filling];
+  return true;
+}
+
+// False when the writer failed.
+static bool StopRelay(Relay& relay) {
+  if (relay.writer != nullptr) {
+    relay.counts[relay.filling] = 0;
+    PostSemaphore(relay.full);
+    JoinThread(relay.writer);
+    relay.writer = nullptr;
+  }
+  return !relay.failed;
+}
+
+static void FreeRelay(Relay* relay) {
+  if (relay == nullptr)
+    return;
+  StopRelay(*relay);
+  for (char* block : relay->blocks)
+    free(block);
+  FreeSemaphore(relay->full);
+  FreeSemaphore(relay->empty);
+  free(relay);
+}
+
+// The ring and its writer thread; null when any part cannot be had.
+static Relay* StartRelay(Output& output) {
+  Relay* relay = static_cast<Relay*>(calloc(1, sizeof(Relay)));
+  if (relay == nullptr)
+    return nullptr;
+  relay->output = &output;
+  bool had = true;
+  for (char*& block : relay->blocks)
+    had = had && (block = static_cast<char*>(malloc(kSinkSize))) != nullptr;
+  relay->full = NewSemaphore(0);
+  relay->empty = NewSemaphore(kRelayBlocks - 1);
+  if (had && relay->full != nullptr && relay->empty != nullptr)
+    relay->writer = StartThread(WriteBlocks, relay);
+  if (relay->writer == nullptr) {
+    FreeRelay(relay);
+    return nullptr;
+  }
+  return relay;
+}
+
+bool StartOutput(Output& output, const char* data, unsigned long length,
+                 FILE* file, OpenOutput open, void* run, Sink& sink) {
+  output = Output();
+  output.data = data;
+  output.length = length;
+  output.file = file;
+  output.open = open;
+  output.run = run;
+  output.scratch = static_cast<char*>(malloc(kSinkSize));
+  if (length > 2 * kSinkSize)
+    output.relay = StartRelay(output);
+  sink = Sink();
+  if (output.relay != nullptr) {
+    sink.deliver = RelayBlock;
+    sink.to = output.relay;
+    sink.block = output.relay->blocks[0];
+  } else {
+    sink.deliver = DeliverOutput;
+    sink.to = &output;
+    sink.block = static_cast<char*>(malloc(kSinkSize));
+  }
+  return output.scratch != nullptr && sink.block != nullptr;
+}
+
+bool FinishOutput(Output& output, Sink& sink, bool& failed) {
+  Flush(sink);
+  failed = sink.failed;
+  if (output.relay != nullptr && !StopRelay(*output.relay))
+    failed = true;
+  if (!failed && !output.differs && output.alike != output.length)
     failed = !OpenAtDifference(output);
   return output.differs;
 }
 
-void EndOutput(Output& output) {
+void EndOutput(Output& output, Sink& sink) {
+  if (output.relay != nullptr)
+    FreeRelay(output.relay);
+  else
+    free(sink.block);
+  output.relay = nullptr;
+  sink.block = nullptr;
   free(output.scratch);
   output.scratch = nullptr;
 }

@@ -3,6 +3,8 @@
 // beside the file, to standard output, or nowhere.
 #pragma once
 
+#include "subtitle/sink.h"
+
 #include <stdio.h>
 
 // Opens the file the repair is written to, for the run that asked; false,
@@ -23,24 +25,31 @@ struct Output {
   void* run;            // what open is given
   char* scratch;        // a block for unmasking
   int error;            // errno of the write or open that failed, if any
+  struct Relay* relay;  // the writer thread's, for a long repair; null: the
+                        // blocks are delivered on the rebuild's thread
 };
 
-// Sets up output over the file as read: it writes to file from the first
-// byte when file is given, opens its file with open at the first
-// difference when open is given, and only compares otherwise. False when
-// no scratch block can be had.
+// Sets up output over the file as read, and sink to feed it: output writes
+// to file from the first byte when file is given, opens its file with open
+// at the first difference when open is given, and only compares otherwise.
+// A repair of a file longer than two blocks is delivered by a writer
+// thread, which compares and writes each block while the rebuild fills the
+// next (where the system gives a thread; on the rebuild's own otherwise).
+// False when the blocks cannot be had.
 bool StartOutput(Output& output, const char* data, unsigned long length,
-                 FILE* file, OpenOutput open, void* run);
+                 FILE* file, OpenOutput open, void* run, Sink& sink);
 
-// Takes the next count bytes of the repair (a Deliver of the rebuild's
-// sink; output is an Output), unmasking them where they stand. False when
-// a write or open failed.
-bool DeliverOutput(void* output, char* bytes, unsigned long count);
+// Takes the next count bytes of the repair (a Deliver; output is an
+// Output), unmasking them where they stand. False when a write or open
+// failed.
+bool DeliverOutput(void* output, char*& block, unsigned long count);
 
-// Ends the output once the rebuild's last piece is delivered: true when
-// the repair differs from the file as read (a repair that is a part of
-// the file is written now). failed tells whether a write failed.
-bool FinishOutput(Output& output, bool& failed);
+// Ends the output once the rebuild's last piece is in sink: the sink is
+// flushed and the writer thread waited for. True when the repair differs
+// from the file as read (a repair that is a part of the file is written
+// now). failed tells whether a write or open failed.
+bool FinishOutput(Output& output, Sink& sink, bool& failed);
 
-// Releases the scratch block; the file stays open for its owner.
-void EndOutput(Output& output);
+// Stops the writer thread if it still runs and releases the blocks of
+// output and sink; the file stays open for its owner.
+void EndOutput(Output& output, Sink& sink);

@@ -87,6 +87,28 @@ const char* CheckReplaceable(const char* path, const FileStamp& read);
 bool HoldRunLock(const char* path, int& lock);
 void ReleaseRunLock(int lock);
 
+// A second thread of the run, which runs work(argument) beside the thread
+// that started it. Null when the system gives none: the caller then does
+// the work itself.
+struct Thread;
+Thread* StartThread(void (*work)(void*), void* argument);
+
+// Waits until the thread's work has returned, and frees it.
+void JoinThread(Thread* thread);
+
+// A count that one thread raises and another waits on, to hand work back
+// and forth. Null when the system gives none.
+struct Semaphore;
+Semaphore* NewSemaphore(unsigned count);
+
+// Waits until the count is above 0, then lowers it by one.
+void WaitSemaphore(Semaphore* semaphore);
+
+// Raises the count by one, waking a thread that waits on it.
+void PostSemaphore(Semaphore* semaphore);
+
+void FreeSemaphore(Semaphore* semaphore);
+
 // Flushes file and starts writing what was written to it so far to disk,
 // without waiting for it, so that the disk works while the program goes on
 // and the sync at the end has little left to do (where the system has no

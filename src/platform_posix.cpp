@@ -9,6 +9,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <pthread.h>
+#include <semaphore.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -277,6 +279,65 @@ bool HoldRunLock(const char* path, int& lock) {
 void ReleaseRunLock(int lock) {
   if (lock >= 0)
     close(lock);
+}
+
+struct Thread {
+  pthread_t id;
+  void (*work)(void*);
+  void* argument;
+};
+
+static void* RunThread(void* thread) {
+  Thread& self = *static_cast<Thread*>(thread);
+  self.work(self.argument);
+  return nullptr;
+}
+
+Thread* StartThread(void (*work)(void*), void* argument) {
+  Thread* thread = static_cast<Thread*>(malloc(sizeof(Thread)));
+  if (thread == nullptr)
+    return nullptr;
+  thread->work = work;
+  thread->argument = argument;
+  if (pthread_create(&thread->id, nullptr, RunThread, thread) == 0)
+    return thread;
+  free(thread);
+  return nullptr;
+}
+
+void JoinThread(Thread* thread) {
+  pthread_join(thread->id, nullptr);
+  free(thread);
+}
+
+struct Semaphore {
+  sem_t count;
+};
+
+Semaphore* NewSemaphore(unsigned count) {
+  Semaphore* semaphore = static_cast<Semaphore*>(malloc(sizeof(Semaphore)));
+  if (semaphore != nullptr && sem_init(&semaphore->count, 0, count) != 0) {
+    free(semaphore);
+    return nullptr;
+  }
+  return semaphore;
+}
+
+// A wait that a signal's handler cuts short is waited again.
+void WaitSemaphore(Semaphore* semaphore) {
+  while (sem_wait(&semaphore->count) != 0 && errno == EINTR) {
+  }
+}
+
+void PostSemaphore(Semaphore* semaphore) {
+  sem_post(&semaphore->count);
+}
+
+void FreeSemaphore(Semaphore* semaphore) {
+  if (semaphore == nullptr)
+    return;
+  sem_destroy(&semaphore->count);
+  free(semaphore);
 }
 
 bool StartWriteback(FILE* file) {

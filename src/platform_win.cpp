@@ -142,6 +142,56 @@ void ReleaseRunLock(int lock) {
   (void)lock;
 }
 
+struct Thread {
+  HANDLE handle;
+  void (*work)(void*);
+  void* argument;
+};
+
+static DWORD WINAPI RunThread(void* thread) {
+  Thread& self = *static_cast<Thread*>(thread);
+  self.work(self.argument);
+  return 0;
+}
+
+Thread* StartThread(void (*work)(void*), void* argument) {
+  Thread* thread = static_cast<Thread*>(malloc(sizeof(Thread)));
+  if (thread == nullptr)
+    return nullptr;
+  thread->work = work;
+  thread->argument = argument;
+  thread->handle = CreateThread(nullptr, 0, RunThread, thread, 0, nullptr);
+  if (thread->handle != nullptr)
+    return thread;
+  free(thread);
+  return nullptr;
+}
+
+void JoinThread(Thread* thread) {
+  WaitForSingleObject(thread->handle, INFINITE);
+  CloseHandle(thread->handle);
+  free(thread);
+}
+
+// A semaphore's handle stands for it.
+Semaphore* NewSemaphore(unsigned count) {
+  return reinterpret_cast<Semaphore*>(
+      CreateSemaphoreA(nullptr, static_cast<LONG>(count), 0x7FFFFFFF, nullptr));
+}
+
+void WaitSemaphore(Semaphore* semaphore) {
+  WaitForSingleObject(reinterpret_cast<HANDLE>(semaphore), INFINITE);
+}
+
+void PostSemaphore(Semaphore* semaphore) {
+  ReleaseSemaphore(reinterpret_cast<HANDLE>(semaphore), 1, nullptr);
+}
+
+void FreeSemaphore(Semaphore* semaphore) {
+  if (semaphore != nullptr)
+    CloseHandle(reinterpret_cast<HANDLE>(semaphore));
+}
+
 bool StartWriteback(FILE* file) {
   return fflush(file) == 0 && ferror(file) == 0;
 }

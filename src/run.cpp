@@ -5,6 +5,7 @@
 #include "run.h"
 
 #include "files.h"
+#include "input.h"
 #include "output.h"
 #include "subtitle/mask.h"
 #include "subtitle/rebuild.h"
@@ -61,11 +62,11 @@ struct Held {
   bool inPlace; // the file is to be replaced by its repair
   char* data;   // the input as read (masked while it is repaired)
   unsigned long length;
-  FileStamp read; // the file's state as read
-  int lock;       // the run lock on the file; -1 when none is held
-  char* real;     // the file's path with links followed
-  char* backup;   // the backup's path
-  unsigned long arrows;
+  FileStamp read;         // the file's state as read
+  int lock;               // the run lock on the file; -1 when none is held
+  char* real;             // the file's path with links followed
+  char* backup;           // the backup's path
+  InputScan scan;         // what the scan of the input found
   unsigned long repaired; // the repair's length
   FILE* out;              // the repair beside the file, once it is opened
   char* made;             // its name, while it has one of its own
@@ -224,8 +225,12 @@ static void RemoveLeftovers(CallRecord* record, const char* path) {
 // be replaced, for reading only when it is checked.
 static bool ReadInput(Held& held, RunOutcome& outcome, CallRecord* record) {
   if (held.path == nullptr) {
+    StartScan(held.scan);
     held.data = ReadStream(stdin, held.length);
-    return held.data != nullptr || Fail(outcome, kOpenFailed, errno);
+    if (held.data == nullptr)
+      return Fail(outcome, kOpenFailed, errno);
+    ScanInput(held.scan, held.data, held.length, true);
+    return true;
   }
   if (held.inPlace && !HoldRunLock(held.path, held.lock))
     return Fail(outcome, kOpenFailed, 0, "another run is repairing it");
@@ -244,7 +249,8 @@ static bool ReadInput(Held& held, RunOutcome& outcome, CallRecord* record) {
     RemoveFilesBeside(held.real, BesideTag(held.real));
     RemoveLeftovers(record, held.real);
   }
-  held.data = Readfile(held.path, held.length, &held.read, held.inPlace);
+  held.data =
+      ReadAndScan(held.path, held.length, &held.read, held.inPlace, held.scan);
   if (held.data != nullptr)
     return true;
   int error = errno;
@@ -266,12 +272,10 @@ static bool OpenInput(Held& held, RunOutcome& outcome, CallRecord* record) {
     return Fail(outcome, kOpenFailed, 0, "28 bytes or shorter");
   if (!CheckText(held, outcome))
     return false;
-  char* placeholder = FindNextByte(held.data, held.length, kPlaceholder, false);
-  if (placeholder != held.data || *held.data == kPlaceholder) {
-    unsigned long at = static_cast<unsigned long>(placeholder - held.data);
+  const InputScan& scan = held.scan;
+  if (scan.hasPlaceholder)
     return Fail(outcome, kHoldsPlaceholder, 0, kPlaceholderReason,
-                CountLines(held.data, at));
-  }
+                CountLines(held.data, scan.placeholderAt));
   // Checking refuses what a repair would: a file without a backup name.
   if (held.path != nullptr && !NameBackup(held, outcome))
     return false;
@@ -280,17 +284,13 @@ static bool OpenInput(Held& held, RunOutcome& outcome, CallRecord* record) {
     if (why != nullptr)
       return Fail(outcome, kReplaceFailed, 0, why);
   }
-  unsigned long line = 0;
-  LineFault fault = CheckTimingLines(held.data, held.length, line);
-  if (fault != kNoLineFault)
+  if (scan.fault != kNoLineFault)
     return Fail(outcome, kRebuildFailed, 0,
-                fault == kTwoArrows ? kTwoArrowsReason : kNotTimingReason,
-                line);
-  if (!ConvertChar(held.data, held.length, kPlaceholder, held.arrows))
-    return Fail(outcome, kMaskFailed, 0);
-  if (held.arrows == 0)
+                scan.fault == kTwoArrows ? kTwoArrowsReason : kNotTimingReason,
+                CountLines(held.data, scan.faultAt));
+  if (scan.arrows == 0)
     return Fail(outcome, kRebuildFailed, 0, "no timing line found");
-  outcome.entries = held.arrows;
+  outcome.entries = scan.arrows;
   return true;
 }
 
@@ -321,23 +321,19 @@ static bool FailOutput(RunOutcome& outcome, int error) {
 static bool RepairInMemory(Held& held, RunOutcome& outcome) {
   bool toOutput = held.path == nullptr && held.mode == kRepairFile;
   Output output;
+  Sink sink;
   bool started =
       StartOutput(output, held.data, held.length, toOutput ? stdout : nullptr,
-                  held.inPlace ? OpenBeside : nullptr, &held);
-  Sink sink = {
-      DeliverOutput, &output, static_cast<char*>(malloc(kSinkSize)), 0, 0,
-      false};
+                  held.inPlace ? OpenBeside : nullptr, &held, sink);
   bool whole = started &&
-               RebuildInto(held.data, held.length, 1, held.arrows, sink) &&
+               RebuildInto(held.data, held.length, 1, held.scan.arrows, sink) &&
                sink.total >= kTimingLength;
   bool failed = false;
   if (whole) {
     held.repaired = sink.total;
-    Flush(sink);
-    outcome.changed = FinishOutput(output, failed);
+    outcome.changed = FinishOutput(output, sink, failed);
   }
-  free(sink.block);
-  EndOutput(output);
+  EndOutput(output, sink);
   // The file held no placeholder, so turning every one back gives the
   // bytes as read again, for the backup.
   ReplaceBytes(held.data, held.length, kPlaceholder, kArrow);
@@ -345,7 +341,7 @@ static bool RepairInMemory(Held& held, RunOutcome& outcome) {
     return Fail(outcome, kReplaceFailed, ENOMEM);
   if (!whole)
     return Fail(outcome, kReadBackFailed, 0, "no timing line is complete");
-  if (!sink.failed && !failed)
+  if (!failed)
     return true;
   if (toOutput)
     return FailOutput(outcome, output.error);

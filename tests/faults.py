@@ -136,31 +136,55 @@ def repaired(program, root, content):
 
 
 def traced_calls(program, root, content):
-    """The run's calls after the program's own start, in order, as
-    (name, its number among the calls of that name)."""
+    """The run's calls after the program's own start, in order, as (name,
+    number, path, label). strace counts the calls of each thread apart, so
+    a call is numbered among its thread's calls of its name; a call of
+    another thread than the first that touches a file beside the target is
+    numbered among that thread's calls on that file, and path (its name)
+    then narrows the injection to them, so that it fails no call of the
+    first thread."""
     folder = fresh_folder(root, "trace", content)
     trace = os.path.join(root, "trace.txt")
-    code, _ = run(program, folder, ["strace", "-f", "-o", trace])
+    code, _ = run(program, folder, ["strace", "-f", "-y", "-o", trace])
     if code != 0:
         sys.exit("the traced run failed")
     seen = {}
     calls = []
     started = False
+    first = None
     with open(trace, errors="replace") as f:
         for line in f:
-            match = re.match(r"\d+\s+(\w+)\(", line)
+            match = re.match(r"(\d+)\s+(\w+)\(", line)
             if not match:
                 continue
-            name = match.group(1)
-            seen[name] = seen.get(name, 0) + 1
+            pid, name = match.group(1), match.group(2)
+            first = first or pid
+            touched = re.search(r'\(\d+<([^>]*)>|"([^"]*)"', line)
+            touched = touched and (touched.group(1) or touched.group(2))
+            path = None
+            if pid != first and touched and os.path.dirname(touched) in (
+                    "", folder, os.path.realpath(folder)):
+                path = os.path.basename(touched)
+            key = (pid, name, path)
+            seen[key] = seen.get(key, 0) + 1
             # The dynamic loader's calls come before the program's first
             # look at its standard descriptors; failing those only stops
             # the program loading.
             if name == "fcntl" and "F_GETFD" in line:
                 started = True
             if started and name not in ("exit_group", "exit"):
-                calls.append((name, seen[name]))
+                label = "%s #%d" % (name, seen[key])
+                if pid != first:
+                    label += " of a second thread" + (" on " + path if path else "")
+                calls.append((name, seen[key], path, label))
     return calls
+
+
+def inject(folder, name, number, path, action):
+    """strace's arguments that inject action at the call."""
+    narrow = ["-P", os.path.join(folder, path)] if path else []
+    return ["strace", "-f", "-o", "/dev/null"] + narrow + [
+        "-e", "inject=%s:%s:when=%d" % (name, action, number)]
 
 
 def check_state(root, content, expected, what, failures):
@@ -205,13 +229,12 @@ def injection(program, root):
             ("small, with a second name,", small_file(), True)):
         expected = repaired(program, root, content)
         calls = traced_calls(program, root, content)
-        for name, number in calls:
+        for name, number, path, call in calls:
             for error in ERRORS.get(name, []):
-                what = "%s file, %s #%d fails with %s" % (label, name, number, error)
+                what = "%s file, %s fails with %s" % (label, call, error)
                 folder = fresh_folder(root, "case", content)
-                code, err = run(program, folder, [
-                    "strace", "-f", "-o", "/dev/null", "-e",
-                    "inject=%s:error=%s:when=%d" % (name, error, number)])
+                code, err = run(program, folder, inject(
+                    folder, name, number, path, "error=" + error))
                 counts["runs"] += 1
                 target = check_state(root, content, expected, what, failures)
                 listing = sorted(os.listdir(folder))
@@ -229,11 +252,10 @@ def injection(program, root):
                 failures.check(MESSAGE.fullmatch(err) is not None,
                                "%s: said %r" % (what, err))
                 retry(program, root, content, expected, what, failures, counts)
-            what = "%s file, killed at %s #%d" % (label, name, number)
+            what = "%s file, killed at %s" % (label, call)
             folder = fresh_folder(root, "case", content)
-            run(program, folder, [
-                "strace", "-f", "-o", "/dev/null", "-e",
-                "inject=%s:signal=SIGKILL:when=%d" % (name, number)])
+            run(program, folder, inject(folder, name, number, path,
+                                        "signal=SIGKILL"))
             counts["runs"] += 1
             counts["kills"] += 1
             if check_state(root, content, expected, what, failures) not in (

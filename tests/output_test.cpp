@@ -74,14 +74,15 @@ TEST(Output, ComparesUnmasksAndWritesFromTheFirstDifference) {
     std::string streamPath = ScratchDir() + "/stream";
     FILE* stream = c.always ? fopen(streamPath.c_str(), "wb") : nullptr;
     Output output;
+    Sink sink;
     ASSERT_TRUE(StartOutput(output, c.data.data(), c.data.size(), stream,
-                            c.always ? nullptr : OpenScratch, nullptr));
-    for (std::string piece : c.pieces)
-      EXPECT_TRUE(DeliverOutput(&output, &piece[0], piece.size()));
+                            c.always ? nullptr : OpenScratch, nullptr, sink));
+    for (const std::string& piece : c.pieces)
+      Put(sink, piece.data(), piece.size());
     bool failed = true;
-    EXPECT_EQ(FinishOutput(output, failed), c.differs);
+    EXPECT_EQ(FinishOutput(output, sink, failed), c.differs);
     EXPECT_FALSE(failed);
-    EndOutput(output);
+    EndOutput(output, sink);
     FILE* file = c.always ? stream : output.file;
     EXPECT_EQ(file != nullptr, !c.written.empty());
     if (file != nullptr)

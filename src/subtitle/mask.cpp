@@ -157,7 +157,9 @@ static bool IsNearMiss(const char* data, unsigned long start,
 static bool IsArrowInRepair(const char* data, unsigned long length,
                             unsigned long arrow, unsigned long start,
                             unsigned long stray) {
-  if (stray - start >= kUntestedBytes)
+  // An arrow on the stray's own line has its text further on; testing that
+  // first keeps every byte read in front of the stray.
+  if (stray - start >= kUntestedBytes || arrow >= start)
     return false;
   unsigned long end = arrow;
   while (end < length && !IsBreak(data[end]))
@@ -232,20 +234,30 @@ static uint64_t FindDashArrows(const char* at) {
   return bits;
 }
 
+void StartLineCheck(LineCheck& check) {
+  check = LineCheck();
+  check.next = 1; // the first byte has no dash in front of it
+}
+
 // Both a timing arrow and a near miss end in "->", so only a '>' with a
 // dash in front of it is looked at: 64 bytes at a time are tested for one,
-// and markup such as <i> costs nothing.
-LineFault CheckTimingLines(const char* data, unsigned long length,
-                           unsigned long& line) {
-  unsigned long content = FindContentStart(data, length);
-  unsigned long lastArrow = 0;
-  bool arrowSeen = false;
-  for (unsigned long at = 1; at < length; at += kDashBlock) {
+// and markup such as <i> costs nothing. Every test reads only bytes in
+// front of the '>' (and the rest of its block), so the check can go on
+// as the file arrives.
+LineFault CheckLinesSoFar(LineCheck& check, const char* data,
+                          unsigned long have, bool whole,
+                          unsigned long& faultAt) {
+  if (check.next == 1)
+    check.content = FindContentStart(data, have);
+  for (; check.next < have; check.next += kDashBlock) {
+    unsigned long at = check.next;
     uint64_t bits = 0;
-    if (length - at >= kDashBlock) {
+    if (have - at >= kDashBlock) {
       bits = FindDashArrows(data + at);
+    } else if (!whole) {
+      return kNoLineFault; // the block is tested once it has arrived
     } else {
-      for (unsigned long i = 0; at + i < length; ++i)
+      for (unsigned long i = 0; at + i < have; ++i)
         bits |= static_cast<uint64_t>(data[at + i] == kArrow &&
                                       data[at + i - 1] == '-')
                 << i;
@@ -253,15 +265,26 @@ LineFault CheckTimingLines(const char* data, unsigned long length,
     for (; bits != 0; bits &= bits - 1) {
       unsigned long found =
           at + static_cast<unsigned long>(__builtin_ctzll(bits));
-      LineFault fault =
-          CheckDashArrow(data, length, content, found, lastArrow, arrowSeen);
+      LineFault fault = CheckDashArrow(data, have, check.content, found,
+                                       check.lastArrow, check.arrowSeen);
       if (fault != kNoLineFault) {
-        line = CountLines(data, found);
+        faultAt = found;
         return fault;
       }
     }
   }
   return kNoLineFault;
+}
+
+LineFault CheckTimingLines(const char* data, unsigned long length,
+                           unsigned long& line) {
+  LineCheck check;
+  StartLineCheck(check);
+  unsigned long at = 0;
+  LineFault fault = CheckLinesSoFar(check, data, length, true, at);
+  if (fault != kNoLineFault)
+    line = CountLines(data, at);
+  return fault;
 }
 
 unsigned long CountLines(const char* data, unsigned long at) {

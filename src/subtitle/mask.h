@@ -45,6 +45,25 @@ enum LineFault {
 LineFault CheckTimingLines(const char* data, unsigned long length,
                            unsigned long& line);
 
+// A check of the lines of a file that goes on as the file arrives.
+struct LineCheck {
+  unsigned long content;   // FindContentStart of the file
+  unsigned long next;      // the first byte not tested yet
+  unsigned long lastArrow; // the last timing arrow, if arrowSeen
+  bool arrowSeen;
+};
+
+void StartLineCheck(LineCheck& check);
+
+// Goes on with CheckTimingLines over the first have bytes of data, the part
+// of the file that has arrived: up to the last whole block of them, or to
+// the end when whole (the file's have bytes are all there). The first
+// fault ends the check: it is returned, with the position of its '>' in
+// faultAt; kNoLineFault otherwise.
+LineFault CheckLinesSoFar(LineCheck& check, const char* data,
+                          unsigned long have, bool whole,
+                          unsigned long& faultAt);
+
 // Line (from 1) of the byte at at: CR LF, a lone CR and a lone LF each end
 // one line.
 unsigned long CountLines(const char* data, unsigned long at);

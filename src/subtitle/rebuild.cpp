@@ -204,7 +204,7 @@ bool RebuildInto(char* data, unsigned long length, unsigned long first,
   return true;
 }
 
-static bool WriteToStream(void* to, char* bytes, unsigned long count) {
+static bool WriteToStream(void* to, char*& bytes, unsigned long count) {
   return fwrite(bytes, 1, count, static_cast<FILE*>(to)) == count;
 }
 

@@ -7,10 +7,12 @@
 
 static const unsigned long kSinkSize = 1UL << 20;
 
-// Takes count bytes of output, in order; false when they could not be
-// taken (the sink then passes nothing more on). The bytes are the sink's
-// block, done with once delivered: the taker may change them.
-typedef bool (*Deliver)(void* to, char* bytes, unsigned long count);
+// Takes the first count bytes of block, the next of the output; false when
+// they could not be taken (the sink then passes nothing more on). The
+// block is the sink's, done with once delivered: the taker may change its
+// bytes, or keep it and hand back another of kSinkSize bytes in block for
+// the sink to fill next.
+typedef bool (*Deliver)(void* to, char*& block, unsigned long count);
 
 // The block goes out only when full, so every piece delivered is one whole
 // block but the last. Without a block (it could not be had) nothing is
