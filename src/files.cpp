@@ -118,10 +118,9 @@ char* ReadStream(FILE* in, unsigned long& length) {
   return data;
 }
 
-// The backup as a second name of the file as read, renamed onto path. A
-// rename between two names of one file does nothing, so the name made is
+// A rename between two names of one file does nothing, so the name made is
 // removed after it either way.
-static bool LinkBackup(const char* path, FileStamp& like, const char* from) {
+bool LinkBackup(const char* path, FileStamp& like, const char* from) {
   char* made = LinkFileBeside(from, BesideTag(from), like);
   if (made == nullptr)
     return false;

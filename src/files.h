@@ -50,6 +50,12 @@ bool CreateBackup(const char* path, const void* data,
                   const unsigned long& length, FileStamp* like = nullptr,
                   const char* from = nullptr, bool mayLink = true);
 
+// The backup at path as a second name of the file at from, as read (like),
+// where that is sound (LinkFileBeside), renamed onto path; like.changed
+// then takes the file's change time after it. False, with nothing left
+// beside the file, where it is not, or a step fails.
+bool LinkBackup(const char* path, FileStamp& like, const char* from);
+
 // True when the file at path holds exactly the length bytes of data.
 bool HoldsExactly(const char* path, const char* data, unsigned long length);
 

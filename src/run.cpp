@@ -60,7 +60,8 @@ struct Held {
   const char* path; // the file as named; null for standard input
   RunMode mode;
   bool inPlace; // the file is to be replaced by its repair
-  char* data;   // the input as read (masked while it is repaired)
+  char* data;   // the input as read (masked from its scan on, while masked)
+  bool masked;
   unsigned long length;
   FileStamp read;         // the file's state as read
   int lock;               // the run lock on the file; -1 when none is held
@@ -230,6 +231,7 @@ static bool ReadInput(Held& held, RunOutcome& outcome, CallRecord* record) {
     if (held.data == nullptr)
       return Fail(outcome, kOpenFailed, errno);
     ScanInput(held.scan, held.data, held.length, true);
+    held.masked = true;
     return true;
   }
   if (held.inPlace && !HoldRunLock(held.path, held.lock))
@@ -251,6 +253,7 @@ static bool ReadInput(Held& held, RunOutcome& outcome, CallRecord* record) {
   }
   held.data =
       ReadAndScan(held.path, held.length, &held.read, held.inPlace, held.scan);
+  held.masked = held.data != nullptr;
   if (held.data != nullptr)
     return true;
   int error = errno;
@@ -334,9 +337,6 @@ static bool RepairInMemory(Held& held, RunOutcome& outcome) {
     outcome.changed = FinishOutput(output, sink, failed);
   }
   EndOutput(output, sink);
-  // The file held no placeholder, so turning every one back gives the
-  // bytes as read again, for the backup.
-  ReplaceBytes(held.data, held.length, kPlaceholder, kArrow);
   if (!started)
     return Fail(outcome, kReplaceFailed, ENOMEM);
   if (!whole)
@@ -367,12 +367,23 @@ static bool CheckBackupUnused(const Held& held, RunOutcome& outcome,
   return true;
 }
 
+// The file's bytes as read. The scan masked them; the file held no
+// placeholder, so turning every one back gives them again. That is done
+// only when they are needed (a copy of them, a comparison with the file):
+// a backup that is a second name of the file needs none.
+static const char* BytesAsRead(Held& held) {
+  if (held.masked)
+    ReplaceBytes(held.data, held.length, kPlaceholder, kArrow);
+  held.masked = false;
+  return held.data;
+}
+
 // A file system whose times tick in whole milliseconds or coarser (the FAT
 // family, exfat, many others) may not show a change by its time: there the
 // file's bytes are compared as well.
-static bool IsStillAsRead(const Held& held) {
+static bool IsStillAsRead(Held& held) {
   bool coarse = held.read.modified % 1000000 == 0;
-  return !coarse || HoldsExactly(held.real, held.data, held.length);
+  return !coarse || HoldsExactly(held.real, BytesAsRead(held), held.length);
 }
 
 // True when the name holds the file as read itself: a backup made as a
@@ -388,8 +399,8 @@ static bool IsNameOfFile(const char* name, const FileStamp& read) {
 // bytes as read, so that it still holds them.
 static bool FailChanged(Held& held, RunOutcome& outcome) {
   if (IsNameOfFile(held.backup, held.read))
-    CreateBackup(held.backup, held.data, held.length, &held.read, held.real,
-                 false);
+    CreateBackup(held.backup, BytesAsRead(held), held.length, &held.read,
+                 held.real, false);
   return Fail(outcome, kReplaceFailed, 0, kChangedReason);
 }
 
@@ -409,7 +420,10 @@ static bool ReplaceFile(Held& held, RunOutcome& outcome, CallRecord* record) {
   // A backup name that is a second name of the file (a run cut off left it
   // so) loses it to the new backup, which sets the file's change time.
   bool unlinks = IsNameOfFile(held.backup, held.read);
-  if (!CreateBackup(held.backup, held.data, held.length, &held.read, held.real))
+  // A backup that is a second name of the file needs none of its bytes.
+  if (!LinkBackup(held.backup, held.read, held.real) &&
+      !CreateBackup(held.backup, BytesAsRead(held), held.length, &held.read,
+                    held.real, false))
     return Fail(outcome, kBackupFailed, errno);
   FileStamp now;
   if (unlinks && GetPathStamp(held.real, now) && IsSameState(now, held.read))
