@@ -1,8 +1,10 @@
-// Fuzz target: masking, the line check, rebuild and unmask on any bytes.
+// Fuzz target: masking, the line check, rebuild and unmask on any bytes,
+// and the scan of the bytes as they arrive in pieces.
 // The input sits in a block of exactly its size, so one byte read past it
 // is caught. A file the check lets through comes out with every timing
 // line whole, in order, right after its number line, and a second repair
 // of the output gives the same bytes.
+#include "input.h"
 #include "subtitle/mask.h"
 #include "subtitle/rebuild.h"
 #include "subtitle/scan.h"
@@ -73,7 +75,43 @@ static void CheckTimingLinesKept(const std::string& in, const std::string& out,
   Check(number == arrows + 1, "every timing line is found");
 }
 
+// Scanned in pieces (of a size that the first byte gives), in a block of
+// exactly its size, the input shows what one look at the whole shows.
+static void CheckScanInPieces(const char* in, size_t size) {
+  if (size == 0)
+    return;
+  char* data = static_cast<char*>(malloc(size));
+  memcpy(data, in, size);
+  unsigned long piece = 1 + static_cast<unsigned char>(in[0]) % 97;
+  InputScan scan;
+  StartScan(scan);
+  for (unsigned long have = piece; have < size; have += piece)
+    ScanInput(scan, data, have, false);
+  ScanInput(scan, data, size, true);
+  const char* placeholder =
+      static_cast<const char*>(memchr(in, kPlaceholder, size));
+  unsigned long line = 0;
+  LineFault fault = CheckTimingLines(in, size, line);
+  std::string masked(in, size);
+  unsigned long arrows = 0;
+  ConvertChar(&masked[0], size, kPlaceholder, arrows);
+  if (placeholder != nullptr)
+    Check(scan.hasPlaceholder &&
+              scan.placeholderAt == static_cast<size_t>(placeholder - in),
+          "the scan finds the first placeholder");
+  else if (fault != kNoLineFault)
+    Check(!scan.hasPlaceholder && scan.fault == fault &&
+              CountLines(data, scan.faultAt) == line,
+          "the scan finds the first line fault");
+  else
+    Check(!scan.hasPlaceholder && scan.fault == kNoLineFault &&
+              scan.arrows == arrows && masked.compare(0, size, data, size) == 0,
+          "the scan masks as one look at the whole");
+  free(data);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
+  CheckScanInPieces(reinterpret_cast<const char*>(bytes), size);
   char* copy = static_cast<char*>(malloc(size ? size : 1));
   memcpy(copy, bytes, size);
   const char* in = reinterpret_cast<const char*>(bytes);

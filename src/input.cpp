@@ -87,7 +87,8 @@ static void StartScanBehind(ScanBehind& behind) {
 
 static void TakePiece(void* to, char* block, unsigned long have, bool done) {
   ScanBehind& behind = *static_cast<ScanBehind*>(to);
-  behind.data = block;
+  if (behind.thread == nullptr)
+    behind.data = block; // the thread sees it from its start on
   if (!done && ++behind.pieces == 2)
     StartScanBehind(behind);
   if (behind.thread == nullptr) {
