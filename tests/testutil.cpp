@@ -99,6 +99,27 @@ std::string Listing(const std::string& folder) {
   return listing;
 }
 
+static bool AppendPiece(void* to, char*& block, unsigned long count) {
+  static_cast<std::string*>(to)->append(block, count);
+  return true;
+}
+
+// The rebuild of masked data made as the data is made ready, a few bytes
+// more at a time, before it is finished.
+static std::string RebuiltAsReady(std::string data, unsigned long arrows) {
+  std::string out;
+  std::vector<char> block(kSinkSize);
+  Sink sink = {AppendPiece, &out, block.data(), 0, 0, false};
+  Rebuild rebuild;
+  StartRebuild(rebuild, &data[0], data.size(), 1);
+  unsigned long step = 1 + data.size() / 4000;
+  for (unsigned long ready = 0; ready < data.size(); ready += step)
+    ContinueRebuild(rebuild, ready, sink);
+  FinishRebuild(rebuild, arrows, sink);
+  Flush(sink);
+  return out;
+}
+
 std::string Rebuilt(const std::string& in) {
   std::string data = in;
   unsigned long arrows = 0;
@@ -113,6 +134,8 @@ std::string Rebuilt(const std::string& in) {
   if (!rebuilt)
     return "(refused)";
   std::string written = ReadBytes(path);
+  EXPECT_TRUE(RebuiltAsReady(data, arrows) == written)
+      << "rebuilt as the data is ready, it differs";
   if (!written.empty())
     ReplaceBytes(&written[0], written.size(), kPlaceholder, kArrow);
   return written;

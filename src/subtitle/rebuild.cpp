@@ -31,14 +31,6 @@ void SetNumber(FILE* out, unsigned long& number) {
   ++number;
 }
 
-// The number line to write next, kept as text: stepping on mostly changes
-// its last digit only, and only a carry formats it anew.
-struct NumberLine {
-  unsigned long number;
-  unsigned long length;
-  char text[24];
-};
-
 static void StartNumbers(NumberLine& line, unsigned long first) {
   line.number = first;
   line.length = FormatNumberLine(line.text, first);
@@ -69,19 +61,6 @@ static unsigned long FindArrow(char* data, unsigned long length,
   }
   return length;
 }
-
-// Where the walk stands: the data, and where its lines start.
-struct Walk {
-  char* data;
-  unsigned long length;
-  unsigned long content; // after a byte-order mark, or 0
-};
-
-// The next entry's timing line: its arrow (length when there is none) and
-// the bytes from start up to end that are the whole line.
-struct Timing {
-  unsigned long arrow, start, end;
-};
 
 // The first timing line whose arrow is at or after at.
 static Timing FindTiming(const Walk& walk, unsigned long at) {
@@ -161,6 +140,21 @@ static unsigned long MiddleTextLength(char* copy, unsigned long count) {
   return static_cast<unsigned long>(textEnd - copy) + 1;
 }
 
+// The text of an entry, from cursor (the first byte after its timing line
+// that is no line break) up to the next entry's timing line, next.
+static void WriteText(Sink& sink, const Walk& walk, unsigned long cursor,
+                      const Timing& next) {
+  unsigned long text =
+      next.start > cursor
+          ? MiddleTextLength(walk.data + cursor, next.start - cursor)
+          : 0;
+  if (text != 0) {
+    Put(sink, walk.data + cursor, text);
+    Put(sink, "\r\n", 2);
+  }
+  Put(sink, "\r\n", 2);
+}
+
 // One entry that has another after it; moves timing on to that entry's.
 // False when the rebuild ends here.
 static bool WriteMiddle(Sink& sink, const Walk& walk, Timing& timing,
@@ -168,39 +162,94 @@ static bool WriteMiddle(Sink& sink, const Walk& walk, Timing& timing,
   unsigned long cursor = 0;
   if (!WriteHead(sink, walk, timing, cursor, number))
     return false;
-  timing = FindTiming(walk, cursor);
-  if (timing.arrow == walk.length) {
+  Timing next = FindTiming(walk, cursor);
+  if (next.arrow == walk.length) {
     // Masking counted an arrow that lies inside a timing line already
     // written, so no entry follows: this one is the last.
     Put(sink, walk.data + cursor, walk.length - cursor);
     return false;
   }
-  unsigned long text =
-      timing.start > cursor
-          ? MiddleTextLength(walk.data + cursor, timing.start - cursor)
-          : 0;
-  if (text != 0) {
-    Put(sink, walk.data + cursor, text);
-    Put(sink, "\r\n", 2);
-  }
-  Put(sink, "\r\n", 2);
+  WriteText(sink, walk, cursor, next);
+  timing = next;
   return true;
+}
+
+void StartRebuild(Rebuild& rebuild, char* data, unsigned long length,
+                  unsigned long first) {
+  rebuild = Rebuild();
+  rebuild.walk.data = data;
+  rebuild.walk.length = length;
+  StartNumbers(rebuild.number, first);
+  rebuild.entry = 1;
+}
+
+// The first timing line whose arrow is at or after at, found and whole in
+// the first ready bytes of the data (its line break among them); false
+// when it is not yet.
+static bool FindReadyTiming(const Walk& walk, unsigned long at,
+                            unsigned long ready, Timing& timing) {
+  timing.arrow = FindArrow(walk.data, ready, at);
+  if (timing.arrow == ready)
+    return false;
+  FindTimingLine(walk.data, ready, walk.content, timing.arrow, timing.start,
+                 timing.end);
+  return timing.end < ready;
+}
+
+// Each entry goes out once every byte that writing it reads is ready: its
+// timing line, the line breaks after it and the next entry's timing line,
+// whole. The bytes it writes are then those of the rebuild of the whole
+// data: every test made here sees what it would see there.
+void ContinueRebuild(Rebuild& rebuild, unsigned long ready, Sink& sink) {
+  Walk& walk = rebuild.walk;
+  if (ready > walk.length || ready <= kUntestedBytes)
+    return;
+  if (!rebuild.started) {
+    walk.content = FindContentStart(walk.data, walk.length);
+    if (!FindReadyTiming(walk, 0, ready, rebuild.timing))
+      return;
+    rebuild.started = true;
+  }
+  for (;;) {
+    Timing& timing = rebuild.timing;
+    char* text = timing.end < ready ? NextChar(walk.data + timing.end,
+                                               ready - timing.end, false)
+                                    : nullptr;
+    if (text == nullptr)
+      return;
+    unsigned long cursor = static_cast<unsigned long>(text - walk.data);
+    Timing next;
+    if (!FindReadyTiming(walk, cursor, ready, next))
+      return;
+    WriteHead(sink, walk, timing, cursor, rebuild.number);
+    WriteText(sink, walk, cursor, next);
+    timing = next;
+    ++rebuild.entry;
+  }
+}
+
+void FinishRebuild(Rebuild& rebuild, unsigned long arrows, Sink& sink) {
+  Walk& walk = rebuild.walk;
+  if (!rebuild.started) {
+    walk.content = FindContentStart(walk.data, walk.length);
+    rebuild.timing = FindTiming(walk, 0);
+    rebuild.started = true;
+  }
+  bool going = true;
+  for (; going && rebuild.entry < arrows; ++rebuild.entry)
+    going = WriteMiddle(sink, walk, rebuild.timing, rebuild.number);
+  unsigned long cursor = 0;
+  if (going && WriteHead(sink, walk, rebuild.timing, cursor, rebuild.number))
+    Put(sink, walk.data + cursor, walk.length - cursor);
 }
 
 bool RebuildInto(char* data, unsigned long length, unsigned long first,
                  unsigned long arrows, Sink& sink) {
   if (arrows == 0 || length < kTimingLength)
     return false;
-  Walk walk = {data, length, FindContentStart(data, length)};
-  NumberLine number;
-  StartNumbers(number, first);
-  Timing timing = FindTiming(walk, 0);
-  bool going = true;
-  for (unsigned long entry = 1; going && entry < arrows; ++entry)
-    going = WriteMiddle(sink, walk, timing, number);
-  unsigned long cursor = 0;
-  if (going && WriteHead(sink, walk, timing, cursor, number))
-    Put(sink, data + cursor, length - cursor);
+  Rebuild rebuild;
+  StartRebuild(rebuild, data, length, first);
+  FinishRebuild(rebuild, arrows, sink);
   return true;
 }
 

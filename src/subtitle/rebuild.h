@@ -37,3 +37,48 @@ bool RebuildSRT(char* data, unsigned long length, unsigned long first,
 // out). False, putting nothing, when arrows is 0 or length is 28 or less.
 bool RebuildInto(char* data, unsigned long length, unsigned long first,
                  unsigned long arrows, Sink& sink);
+
+// The number line to write next, kept as text: stepping on mostly changes
+// its last digit only, and only a carry formats it anew.
+struct NumberLine {
+  unsigned long number;
+  unsigned long length;
+  char text[24];
+};
+
+// Where the walk stands: the data, and where its lines start.
+struct Walk {
+  char* data;
+  unsigned long length;
+  unsigned long content; // after a byte-order mark, or 0
+};
+
+// An entry's timing line: its arrow (length when there is none) and the
+// bytes from start up to end that are the whole line.
+struct Timing {
+  unsigned long arrow, start, end;
+};
+
+// A rebuild that goes on as the data is made ready (read and masked) from
+// its start on, so that it can run while the rest is still read.
+struct Rebuild {
+  Walk walk;
+  NumberLine number;
+  Timing timing;       // the timing line of the entry to write next
+  unsigned long entry; // that entry's count, from 1
+  bool started;        // timing is found
+};
+
+// Sets rebuild up over the length bytes of data, numbered from first.
+void StartRebuild(Rebuild& rebuild, char* data, unsigned long length,
+                  unsigned long first);
+
+// Writes, into sink, each entry of the rebuild whose bytes lie in the first
+// ready bytes of data, masked; the others wait for more, or for
+// FinishRebuild. Writes exactly what RebuildInto writes first.
+void ContinueRebuild(Rebuild& rebuild, unsigned long ready, Sink& sink);
+
+// Writes the rest of the rebuild, with the whole data masked and arrows
+// its count of timing arrows: with StartRebuild alone, the whole of
+// RebuildInto's.
+void FinishRebuild(Rebuild& rebuild, unsigned long arrows, Sink& sink);
