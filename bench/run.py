@@ -86,7 +86,7 @@ def main():
     report = os.path.join(work, "time.txt")
     os.makedirs(work, exist_ok=True)
     folder = os.path.join(work, "runs")
-    for size, runs in [(50, 11)] + ([(500, 5)] if large else []):
+    for size, runs in [(50, 21)] + ([(500, 5)] if large else []):
         source = os.path.join(work, f"messy-{size}.srt")
         subprocess.run([make, str(size * MB), source], check=True)
         target = os.path.join(folder, "movie.srt")

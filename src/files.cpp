@@ -26,7 +26,8 @@ static bool ReadBlock(FILE* file, char* data, size_t count,
       return false;
     have += part;
     if (progress != nullptr)
-      progress(to, data, static_cast<unsigned long>(have), false);
+      progress(to, data, static_cast<unsigned long>(have),
+               static_cast<unsigned long>(count), false);
   }
   return true;
 }
@@ -70,7 +71,7 @@ char* Readfile(const char* path, unsigned long& length, FileStamp* stamp,
   fclose(in);
   if (progress != nullptr)
     progress(to, data, whole ? static_cast<unsigned long>(before.size) : 0,
-             true);
+             static_cast<unsigned long>(before.size), true);
   if (!whole) {
     free(data);
     errno = error;

@@ -16,10 +16,11 @@
 //
 // When progress is given, the file is read in pieces and progress is told
 // of each as it arrives, with the count of the block's bytes that have so
-// far, and once more with done set when the read ends, well or not; the
-// block may be freed as soon as that call returns.
+// far (of size, the block's), and once more with done set when the read
+// ends, well or not (have is then size, or 0 when it failed); the block may
+// be freed as soon as that call returns.
 typedef void (*ReadProgress)(void* to, char* block, unsigned long have,
-                             bool done);
+                             unsigned long size, bool done);
 char* Readfile(const char* path, unsigned long& length,
                FileStamp* stamp = nullptr, bool forWriting = true,
                ReadProgress progress = nullptr, void* to = nullptr);

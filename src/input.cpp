@@ -6,7 +6,7 @@
 #include "files.h"
 #include "subtitle/scan.h"
 
-#include <atomic>
+#include <errno.h>
 
 void StartScan(InputScan& scan) {
   scan = InputScan();
@@ -46,77 +46,96 @@ void ScanInput(InputScan& scan, char* data, unsigned long have, bool whole) {
   scan.masked = checked;
 }
 
-// The scan of a file as it is read, on a thread of its own from the second
-// piece on: the reader stores how much has arrived and posts, the thread
-// scans up to there. A file of one piece is scanned once it is read.
-struct ScanBehind {
-  InputScan* scan;
-  char* data;
-  std::atomic<unsigned long> have;
-  std::atomic<bool> done;
-  unsigned long pieces;
-  Semaphore* arrived;
-  Thread* thread;
-};
-
-static void ScanPieces(void* to) {
-  ScanBehind& behind = *static_cast<ScanBehind*>(to);
-  for (;;) {
-    WaitSemaphore(behind.arrived);
-    bool done = behind.done.load(std::memory_order_acquire);
-    unsigned long have = behind.have.load(std::memory_order_acquire);
-    // A read that failed ends with nothing arrived: nothing more to scan.
-    if (!done || have != 0)
-      ScanInput(*behind.scan, behind.data, have, done);
-    if (done)
-      return;
-  }
-}
-
-// The thread starts at the second piece; where it cannot, the scan is left
-// to the read's end.
-static void StartScanBehind(ScanBehind& behind) {
-  behind.arrived = NewSemaphore(0);
-  if (behind.arrived != nullptr)
-    behind.thread = StartThread(ScanPieces, &behind);
-  if (behind.thread == nullptr) {
-    FreeSemaphore(behind.arrived);
-    behind.arrived = nullptr;
-  }
-}
-
-static void TakePiece(void* to, char* block, unsigned long have, bool done) {
-  ScanBehind& behind = *static_cast<ScanBehind*>(to);
-  if (behind.thread == nullptr)
-    behind.data = block; // the thread sees it from its start on
-  if (!done && ++behind.pieces == 2)
-    StartScanBehind(behind);
-  if (behind.thread == nullptr) {
-    if (done && have != 0)
-      ScanInput(*behind.scan, block, have, true);
-    return;
-  }
-  behind.have.store(have, std::memory_order_release);
-  behind.done.store(done, std::memory_order_release);
-  PostSemaphore(behind.arrived);
-  if (done) {
-    // The block may be freed once this returns: the scan ends first.
-    JoinThread(behind.thread);
-    FreeSemaphore(behind.arrived);
-    behind.thread = nullptr;
-  }
-}
-
 char* ReadAndScan(const char* path, unsigned long& length, FileStamp* stamp,
                   bool forWriting, InputScan& scan) {
   StartScan(scan);
-  ScanBehind behind;
-  behind.scan = &scan;
-  behind.data = nullptr;
-  behind.have = 0;
-  behind.done = false;
-  behind.pieces = 0;
-  behind.arrived = nullptr;
-  behind.thread = nullptr;
-  return Readfile(path, length, stamp, forWriting, TakePiece, &behind);
+  char* data = Readfile(path, length, stamp, forWriting);
+  if (data != nullptr)
+    ScanInput(scan, data, length, true);
+  return data;
+}
+
+// Each piece is scanned as it arrives and what is ready then told. At the
+// read's end the rest is scanned; a block that Readfile is to free is kept
+// until the run's thread has let it go.
+static void ScanPiece(void* to, char* block, unsigned long have,
+                      unsigned long size, bool done) {
+  Reading& reading = *static_cast<Reading*>(to);
+  if (!done) {
+    ScanInput(reading.scan, block, have, false);
+    reading.size.store(size, std::memory_order_release);
+    reading.block.store(block, std::memory_order_release);
+    reading.ready.store(reading.scan.masked, std::memory_order_release);
+    PostSemaphore(reading.moved);
+    return;
+  }
+  // A read that failed ends with nothing arrived.
+  if (have != 0)
+    ScanInput(reading.scan, block, have, true);
+  reading.whole.store(have != 0, std::memory_order_release);
+  reading.finished.store(true, std::memory_order_release);
+  PostSemaphore(reading.moved);
+  if (have == 0)
+    WaitSemaphore(reading.released);
+}
+
+static void ReadPieces(void* to) {
+  Reading& reading = *static_cast<Reading*>(to);
+  errno = 0;
+  reading.data = Readfile(reading.path, reading.length, &reading.stamp,
+                          reading.forWriting, ScanPiece, &reading);
+  reading.error = errno;
+}
+
+bool StartReading(Reading& reading, const char* path, bool forWriting) {
+  reading.path = path;
+  reading.forWriting = forWriting;
+  StartScan(reading.scan);
+  reading.data = nullptr;
+  reading.error = 0;
+  reading.block = nullptr;
+  reading.size = 0;
+  reading.ready = 0;
+  reading.finished = false;
+  reading.whole = false;
+  reading.moved = NewSemaphore(0);
+  reading.released = NewSemaphore(0);
+  reading.thread = nullptr;
+  if (reading.moved != nullptr && reading.released != nullptr)
+    reading.thread = StartThread(ReadPieces, &reading);
+  if (reading.thread != nullptr)
+    return true;
+  FreeSemaphore(reading.moved);
+  FreeSemaphore(reading.released);
+  return false;
+}
+
+// Each post tells of a change; the state itself is read anew after each.
+unsigned long WaitForReady(Reading& reading, unsigned long known) {
+  for (;;) {
+    unsigned long ready = reading.ready.load(std::memory_order_acquire);
+    if (ready > known || reading.finished.load(std::memory_order_acquire))
+      return ready;
+    WaitSemaphore(reading.moved);
+  }
+}
+
+char* EndReading(Reading& reading, unsigned long& length, FileStamp* stamp,
+                 InputScan& scan) {
+  while (!reading.finished.load(std::memory_order_acquire))
+    WaitSemaphore(reading.moved);
+  if (!reading.whole.load(std::memory_order_acquire))
+    PostSemaphore(reading.released);
+  JoinThread(reading.thread);
+  FreeSemaphore(reading.moved);
+  FreeSemaphore(reading.released);
+  scan = reading.scan;
+  if (reading.data == nullptr) {
+    errno = reading.error;
+    return nullptr;
+  }
+  length = reading.length;
+  if (stamp != nullptr)
+    *stamp = reading.stamp;
+  return reading.data;
 }

@@ -54,6 +54,13 @@ static const char kChangedReason[] = "the file changed while it was repaired";
 // Bytes at the start of a file that a text file holds no NUL in.
 static const unsigned long kTextProbe = 4096;
 
+static const char kChangedWhileRead[] =
+    "not a regular file of a fixed size, or changed while it was read";
+
+// A file longer than this is read on a thread of its own, and its repair
+// made as it is read.
+static const unsigned long long kLongFile = 2ULL << 20;
+
 // What a run holds until it ends, whichever way it ends; released in one
 // place.
 struct Held {
@@ -63,15 +70,27 @@ struct Held {
   char* data;   // the input as read (masked from its scan on, while masked)
   bool masked;
   unsigned long length;
-  FileStamp read;         // the file's state as read
-  int lock;               // the run lock on the file; -1 when none is held
-  char* real;             // the file's path with links followed
-  char* backup;           // the backup's path
-  InputScan scan;         // what the scan of the input found
-  unsigned long repaired; // the repair's length
-  FILE* out;              // the repair beside the file, once it is opened
-  char* made;             // its name, while it has one of its own
-  FileStamp madeStamp;    // which file that is
+  FileStamp read;  // the file's state as read
+  FileStamp like;  // what the repair's new file takes after
+  int lock;        // the run lock on the file; -1 when none is held
+  char* real;      // the file's path with links followed
+  char* backup;    // the backup's path
+  InputScan scan;  // what the scan of the input found
+  Reading reading; // the read of a long file, on its own thread
+  // The repair: its output, fed by the rebuild through sink; started early
+  // (repairing) for a long file while it is read.
+  bool repairing;
+  bool outputStarted; // the output has its blocks
+  Output output;
+  Sink sink;
+  Rebuild rebuild;
+  Deliver deliver; // the output's own way in, while sink waits for the read
+  void* deliverTo;
+  unsigned long delivered; // bytes of the repair that have gone out
+  unsigned long repaired;  // the repair's length
+  FILE* out;               // the repair beside the file, once it is opened
+  char* made;              // its name, while it has one of its own
+  FileStamp madeStamp;     // which file that is
 };
 
 // Records why the run failed, for the entry to report. A reason with %lu
@@ -110,6 +129,7 @@ static bool StillMade(const Held& held) {
 // Closes and frees what the run holds, and removes a new file that has not
 // taken the file's place.
 static void Release(Held& held) {
+  EndOutput(held.output, held.sink);
   if (held.out != nullptr)
     fclose(held.out);
   if (held.made != nullptr && !IsSomeoneElses(held))
@@ -121,23 +141,22 @@ static void Release(Held& held) {
   ReleaseRunLock(held.lock);
 }
 
-// Refuses what is no 8-bit or UTF-8 text: a UTF-16 or UTF-32 file, or NUL
-// bytes near the start.
-static bool CheckText(const Held& held, RunOutcome& outcome) {
-  const unsigned char* bytes = reinterpret_cast<unsigned char*>(held.data);
+// Why the file, from its first length bytes (29 at least), is no 8-bit or
+// UTF-8 text: a UTF-16 or UTF-32 file, or NUL bytes near the start. Null
+// when it is one.
+static const char* WhyNotText(const char* data, unsigned long length) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
   bool wide =
       (bytes[0] == 0xFF && bytes[1] == 0xFE) ||
       (bytes[0] == 0xFE && bytes[1] == 0xFF) ||
       (bytes[0] == 0 && bytes[1] == 0 && bytes[2] == 0xFE && bytes[3] == 0xFF);
   if (wide)
-    return Fail(outcome, kRebuildFailed, 0,
-                "it starts with a UTF-16 or UTF-32 byte-order mark; zelvar "
-                "reads 8-bit and UTF-8 files");
-  unsigned long probe = held.length < kTextProbe ? held.length : kTextProbe;
-  if (memchr(held.data, '\0', probe) != nullptr)
-    return Fail(outcome, kRebuildFailed, 0,
-                "not a text file: it holds NUL bytes near its start");
-  return true;
+    return "it starts with a UTF-16 or UTF-32 byte-order mark; zelvar reads "
+           "8-bit and UTF-8 files";
+  unsigned long probe = length < kTextProbe ? length : kTextProbe;
+  if (memchr(data, '\0', probe) != nullptr)
+    return "not a text file: it holds NUL bytes near its start";
+  return nullptr;
 }
 
 // True when the name's last three characters are "old" in any letter
@@ -154,7 +173,8 @@ static bool EndsInOld(const char* path) {
 // The backup's name: refused when there is none, or when it reaches the
 // file itself, since the file would then have no copy once replaced.
 static bool NameBackup(Held& held, RunOutcome& outcome) {
-  held.backup = static_cast<char*>(malloc(strlen(held.path) + 1));
+  if (held.backup == nullptr)
+    held.backup = static_cast<char*>(malloc(strlen(held.path) + 1));
   if (held.backup == nullptr)
     return Fail(outcome, kBackupFailed, ENOMEM);
   if (!MakeBackupPath(held.path, held.backup))
@@ -222,6 +242,91 @@ static void RemoveLeftovers(CallRecord* record, const char* path) {
     record->folderStamps[record->folders++] = folder;
 }
 
+// Opens the new file beside the file at the repair's first difference: it
+// takes what the file carries, and its stamp tells it from any other.
+static FILE* OpenBeside(void* run) {
+  Held& held = *static_cast<Held*>(run);
+  held.out = CreateFileBeside(held.real, BesideTag(held.real), kRepairBeside,
+                              &held.made);
+  if (held.out == nullptr)
+    return nullptr;
+  CopyFileAccess(held.out, held.real, held.like);
+  return GetFileStamp(held.out, held.madeStamp) ? held.out : nullptr;
+}
+
+// Starts the repair of the length bytes of data (the file as it is read, or
+// once read): its output, where it goes, and the rebuild.
+static void StartRepair(Held& held, char* data, unsigned long length) {
+  bool toOutput = held.path == nullptr && held.mode == kRepairFile;
+  held.repairing = true;
+  held.outputStarted =
+      StartOutput(held.output, data, length, toOutput ? stdout : nullptr,
+                  held.inPlace ? OpenBeside : nullptr, &held, held.sink);
+  StartRebuild(held.rebuild, data, length, 1);
+}
+
+// While the file is read, each piece of its repair goes out only once as
+// many bytes of the file are ready as have gone out: the output compares
+// it with them, and writes them at its first difference.
+static bool DeliverWhenReady(void* run, char*& block, unsigned long count) {
+  Held& held = *static_cast<Held*>(run);
+  Reading& reading = held.reading;
+  held.delivered += count;
+  unsigned long ready = reading.ready.load(std::memory_order_acquire);
+  while (ready < held.delivered &&
+         !reading.finished.load(std::memory_order_acquire))
+    ready = WaitForReady(reading, ready);
+  return held.deliver(held.deliverTo, block, count);
+}
+
+// True when nothing that the start of the file (its first ready bytes) and
+// its names show refuses it: its repair may then start while the rest is
+// read. The scan of the rest may refuse it still; once it is read, the
+// refusals are made in their order, as for any file.
+static bool MayRepairEarly(Held& held, const char* block, unsigned long ready) {
+  if (!held.inPlace)
+    return true; // a check writes nothing
+  RunOutcome unused;
+  return WhyNotText(block, ready) == nullptr && NameBackup(held, unused) &&
+         GetPathStamp(held.real, held.like) &&
+         CheckReplaceable(held.real, held.like) == nullptr;
+}
+
+// Follows the read of a long file on the run's thread: the repair starts
+// once MayRepairEarly allows, and the rebuild goes on over each piece that
+// is ready.
+static void FollowReading(Held& held) {
+  Reading& reading = held.reading;
+  bool early = true;
+  unsigned long ready = 0;
+  for (;;) {
+    ready = WaitForReady(reading, ready);
+    if (reading.finished.load(std::memory_order_acquire))
+      break;
+    if (!held.repairing && early) {
+      char* block = reading.block.load(std::memory_order_acquire);
+      early = MayRepairEarly(held, block, ready);
+      if (!early)
+        continue;
+      StartRepair(held, block, reading.size.load(std::memory_order_acquire));
+      held.deliver = held.sink.deliver;
+      held.deliverTo = held.sink.to;
+      held.sink.deliver = DeliverWhenReady;
+      held.sink.to = &held;
+    }
+    if (held.outputStarted)
+      ContinueRebuild(held.rebuild, ready, held.sink);
+  }
+  if (held.repairing) {
+    held.sink.deliver = held.deliver;
+    held.sink.to = held.deliverTo;
+  }
+  // A block that the read could not fill whole is freed once let go: the
+  // output, which may be comparing with it, ends first.
+  if (!reading.whole.load(std::memory_order_acquire))
+    EndOutput(held.output, held.sink);
+}
+
 // Reads the named file, or standard input: locked and stamped when it is to
 // be replaced, for reading only when it is checked.
 static bool ReadInput(Held& held, RunOutcome& outcome, CallRecord* record) {
@@ -251,18 +356,30 @@ static bool ReadInput(Held& held, RunOutcome& outcome, CallRecord* record) {
     RemoveFilesBeside(held.real, BesideTag(held.real));
     RemoveLeftovers(record, held.real);
   }
-  held.data =
-      ReadAndScan(held.path, held.length, &held.read, held.inPlace, held.scan);
+  FileStamp now;
+  if (GetPathStamp(held.path, now) && now.size > kLongFile &&
+      StartReading(held.reading, held.path, held.inPlace)) {
+    FollowReading(held);
+    held.data = EndReading(held.reading, held.length, &held.read, held.scan);
+  } else {
+    held.data = ReadAndScan(held.path, held.length, &held.read, held.inPlace,
+                            held.scan);
+  }
   held.masked = held.data != nullptr;
+  // The repair's new file, made while the file was read, took what the
+  // file carried then: the same file, in the same state, or none.
+  if (held.data != nullptr && held.repairing && held.inPlace &&
+      (held.like.device != held.read.device ||
+       held.like.index != held.read.index ||
+       held.like.changed != held.read.changed))
+    return Fail(outcome, kOpenFailed, 0, kChangedWhileRead);
+  if (!held.repairing)
+    held.like = held.read;
   if (held.data != nullptr)
     return true;
   int error = errno;
-  return Fail(
-      outcome, kOpenFailed, error,
-      error == 0
-          ? "not a regular file of a fixed size, or changed while it was "
-            "read"
-          : nullptr);
+  return Fail(outcome, kOpenFailed, error,
+              error == 0 ? kChangedWhileRead : nullptr);
 }
 
 // The first step: the input read, refused for what would keep it from
@@ -273,8 +390,9 @@ static bool OpenInput(Held& held, RunOutcome& outcome, CallRecord* record) {
     return false;
   if (held.length < kTimingLength)
     return Fail(outcome, kOpenFailed, 0, "28 bytes or shorter");
-  if (!CheckText(held, outcome))
-    return false;
+  const char* notText = WhyNotText(held.data, held.length);
+  if (notText != nullptr)
+    return Fail(outcome, kRebuildFailed, 0, notText);
   const InputScan& scan = held.scan;
   if (scan.hasPlaceholder)
     return Fail(outcome, kHoldsPlaceholder, 0, kPlaceholderReason,
@@ -297,18 +415,6 @@ static bool OpenInput(Held& held, RunOutcome& outcome, CallRecord* record) {
   return true;
 }
 
-// Opens the new file beside the file at the repair's first difference: it
-// takes what the file carries, and its stamp tells it from any other.
-static FILE* OpenBeside(void* run) {
-  Held& held = *static_cast<Held*>(run);
-  held.out = CreateFileBeside(held.real, BesideTag(held.real), kRepairBeside,
-                              &held.made);
-  if (held.out == nullptr)
-    return nullptr;
-  CopyFileAccess(held.out, held.real, held.read);
-  return GetFileStamp(held.out, held.madeStamp) ? held.out : nullptr;
-}
-
 // The reason of a write to standard output that failed.
 static bool FailOutput(RunOutcome& outcome, int error) {
   char why[sizeof outcome.reason];
@@ -323,29 +429,26 @@ static bool FailOutput(RunOutcome& outcome, int error) {
 // whole entry is refused before its only piece leaves.
 static bool RepairInMemory(Held& held, RunOutcome& outcome) {
   bool toOutput = held.path == nullptr && held.mode == kRepairFile;
-  Output output;
-  Sink sink;
-  bool started =
-      StartOutput(output, held.data, held.length, toOutput ? stdout : nullptr,
-                  held.inPlace ? OpenBeside : nullptr, &held, sink);
-  bool whole = started &&
-               RebuildInto(held.data, held.length, 1, held.scan.arrows, sink) &&
-               sink.total >= kTimingLength;
+  if (!held.repairing)
+    StartRepair(held, held.data, held.length);
+  if (held.outputStarted)
+    FinishRebuild(held.rebuild, held.scan.arrows, held.sink);
+  bool whole = held.outputStarted && held.sink.total >= kTimingLength;
   bool failed = false;
   if (whole) {
-    held.repaired = sink.total;
-    outcome.changed = FinishOutput(output, sink, failed);
+    held.repaired = held.sink.total;
+    outcome.changed = FinishOutput(held.output, held.sink, failed);
   }
-  EndOutput(output, sink);
-  if (!started)
+  EndOutput(held.output, held.sink);
+  if (!held.outputStarted)
     return Fail(outcome, kReplaceFailed, ENOMEM);
   if (!whole)
     return Fail(outcome, kReadBackFailed, 0, "no timing line is complete");
   if (!failed)
     return true;
   if (toOutput)
-    return FailOutput(outcome, output.error);
-  return Fail(outcome, kReplaceFailed, output.error);
+    return FailOutput(outcome, held.output.error);
+  return Fail(outcome, kReplaceFailed, held.output.error);
 }
 
 // False, after the failure, when the backup's name holds a backup that this

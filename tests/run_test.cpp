@@ -355,6 +355,43 @@ TEST(Program, RefusalsChangeNothing) {
   }
 }
 
+// A long file is repaired as it is read: what its end refuses leaves
+// nothing of the repair begun, and the refusals keep their order.
+TEST(Program, RefusalsAtTheEndOfALongFile) {
+  std::string entries;
+  while (entries.size() < (3UL << 20))
+    entries += "7\n" T1 "\n<i>a > b</i>\n\n";
+  unsigned long lines = std::count(entries.begin(), entries.end(), '\n');
+  std::string near = "9\n00:00:02.400 --> 00:00:05.200\n";
+  struct Case {
+    const char* name;
+    std::string file, content, message;
+  } cases[] = {
+      {"a near miss at the end", "movie.srt", entries + near,
+       Said("movie.srt", REBUILD_FAILED,
+            "line " + std::to_string(lines + 2) +
+                " looks like a timing line but is not in the form "
+                "00:00:00,000 --> 00:00:00,000")},
+      {"the placeholder at the end, after a near miss", "movie.srt",
+       near + entries + "\xD0",
+       Said("movie.srt", PLACEHOLDER,
+            "the byte 0xD0 first stands on line " + std::to_string(lines + 3) +
+                "; UTF-8 Cyrillic text and several 8-bit code pages hold "
+                "it")},
+      {"named old", "x.old", entries,
+       Said("x.old", BACKUP_FAILED, "the backup's name is the file itself")},
+      {"no timing line", "movie.srt", std::string(3UL << 20, 'x') + ">\n",
+       Said("movie.srt", REBUILD_FAILED, "no timing line found")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string folder = ScratchDir();
+    WriteBytes(folder + "/" + c.file, c.content);
+    WriteBytes(folder + "/movie.old", "an older backup");
+    ExpectRefused(folder, {c.file}, c.message);
+  }
+}
+
 // A link to the file at the backup's name would leave the file without a
 // copy once replaced: refused. A second name of the file there is what a
 // run cut off after its backup leaves: it is replaced like an older backup.
@@ -804,7 +841,9 @@ TEST(Faults, A200MegabyteFileIsRepairedWhole) {
   const unsigned long size = 200UL << 20;
   in.reserve(size + 100);
   out.reserve(size + size / 8);
+  unsigned long entries = 0;
   for (unsigned long i = 1; in.size() < size; ++i) {
+    entries = i;
     std::string text =
         (i % 2) ? "<i>Line " + std::to_string(i) + "</i>" : "plain\ntwo lines";
     in += std::to_string(i * 3) + "\n" T1 "\n\n" + text + "\n\n\n";
@@ -814,9 +853,21 @@ TEST(Faults, A200MegabyteFileIsRepairedWhole) {
   out.replace(out.size() - 4, 4, "\n\n\n");
   std::string folder = ScratchDir();
   WriteBytes(folder + "/big.srt", in);
+  Outcome check = RunProgram(folder, {"--check", "big.srt"});
+  EXPECT_EQ(check.exitCode, 1);
+  EXPECT_EQ(check.out, "big.srt\n");
   Outcome run = RunProgram(folder, {"big.srt"});
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.err, "");
   EXPECT_TRUE(ReadBytes(folder + "/big.srt") == out) << "output differs";
   EXPECT_TRUE(ReadBytes(folder + "/big.old") == in) << "backup differs";
+  // In order now: compared to the end as it is read, it is not written.
+  Outcome again = RunProgram(folder, {"-v", "--check", "big.srt"});
+  EXPECT_EQ(again.exitCode, 0);
+  EXPECT_EQ(again.out, "");
+  again = RunProgram(folder, {"-v", "big.srt"});
+  EXPECT_EQ(again.exitCode, 0);
+  EXPECT_EQ(again.out,
+            "big.srt: " + std::to_string(entries) + " entries, unchanged\n");
+  EXPECT_TRUE(ReadBytes(folder + "/big.old") == in) << "backup written over";
 }
