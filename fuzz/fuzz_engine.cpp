@@ -75,6 +75,28 @@ static void CheckTimingLinesKept(const std::string& in, const std::string& out,
   Check(number == arrows + 1, "every timing line is found");
 }
 
+static bool AppendPiece(void* to, char*& block, unsigned long count) {
+  static_cast<std::string*>(to)->append(block, count);
+  return true;
+}
+
+// The rebuild of the masked data made as it is made ready, a piece at a
+// time (of a size that step gives), then finished.
+static std::string RebuiltAsReady(char* data, size_t size, unsigned long arrows,
+                                  char step) {
+  std::string out;
+  static std::string block(kSinkSize, '\0');
+  Sink sink = {AppendPiece, &out, &block[0], 0, 0, false};
+  Rebuild rebuild;
+  StartRebuild(rebuild, data, size, 1);
+  unsigned long piece = 1 + static_cast<unsigned char>(step) % 61;
+  for (unsigned long ready = 0; ready < size; ready += piece)
+    ContinueRebuild(rebuild, ready, sink);
+  FinishRebuild(rebuild, arrows, sink);
+  Flush(sink);
+  return out;
+}
+
 // Scanned in pieces (of a size that the first byte gives), in a block of
 // exactly its size, the input shows what one look at the whole shows.
 static void CheckScanInPieces(const char* in, size_t size) {
@@ -142,6 +164,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     FILE* stream = open_memstream(&out, &written);
     Check(RebuildSRT(copy, size, 1, arrows, stream), "the rebuild runs");
     fclose(stream);
+    Check(RebuiltAsReady(copy, size, arrows, in[size - 1]) ==
+              std::string(out, written),
+          "rebuilt as the data is ready, the same bytes");
     ReplaceBytes(out, written, kPlaceholder, kArrow);
     Check(memchr(out, kPlaceholder, written) == nullptr,
           "nothing masked is left after the unmask");

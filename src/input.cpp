@@ -1,6 +1,6 @@
 // input.cpp - the file read whole and scanned as it arrives: looked through
 // for the placeholder, its lines checked and its stray '>' masked, a piece
-// at a time behind the read.
+// at a time, on a thread of its own for a long file.
 #include "input.h"
 
 #include "files.h"

@@ -317,28 +317,34 @@ def order(program, root):
 
 
 def changed(program, root):
-    """Another program changes the file while a run holds at a rename: at
-    the backup's (the change shows before the last check), or at the one
-    that replaces the file (the change shows in what the exchange took
-    out, and the exchange is undone). Either way the change is kept."""
+    """Another program changes the file while a run holds at a call: at
+    the sync of its repair (the change shows before the last check), or at
+    the rename that replaces the file (the change shows in what the
+    exchange took out, and the exchange is undone). Either way the change
+    is kept."""
     failures = Failures()
     content = large_file()
     added = b"\n99\n" + T2 + b"\nadded by another program\n"
-    rows = [  # held call, what shows the run is there, how the file changes
-        ("rename", ".zelvar-", "append"),
-        ("renameat2", "movie.old", "append"),
-        ("renameat2", "movie.old", "save by rename"),
+    # held call, what shows the run is on its way there and how long it
+    # takes at most to get there, how the file changes
+    rows = [
+        ("fsync", ".zelvar-", 1.0, "append"),
+        ("renameat2", "movie.old", 0, "append"),
+        ("renameat2", "movie.old", 0, "save by rename"),
     ]
-    for held, sign, how in rows:
+    for held, sign, way, how in rows:
         folder = fresh_folder(root, "changed-%s-%s" % (held, how[:4]), content,
                               older=False)
         target = os.path.join(folder, "movie.srt")
 
         def edit():
             deadline = time.time() + 30
+            # A long file's repair is made as it is read: its new file
+            # shows before the read ends, and the first sync after it.
             while time.time() < deadline and not any(
                     name.startswith(sign) for name in os.listdir(folder)):
                 time.sleep(0.005)
+            time.sleep(way)
             if how == "append":
                 with open(target, "ab") as f:
                     f.write(added)

@@ -313,6 +313,13 @@ TEST(Program, AnswersHelpAndVersion) {
 
 TEST(Program, RefusalsChangeNothing) {
   std::string good = "1\n" T1 "\nA\n";
+  // A long file is repaired as it is read: what its end refuses leaves
+  // nothing of the repair begun, and the refusals keep their order.
+  std::string entries;
+  while (entries.size() < (3UL << 20))
+    entries += "7\n" T1 "\n<i>a > b</i>\n\n";
+  unsigned long lines = std::count(entries.begin(), entries.end(), '\n');
+  std::string near = "9\n00:00:02.400 --> 00:00:05.200\n";
   struct Case {
     const char* name;
     std::string file, content, message;
@@ -345,42 +352,21 @@ TEST(Program, RefusalsChangeNothing) {
       {"a timing line cut short: nothing to rebuild", "movie.srt",
        "some words before it\n1\n00:00:01,000 --> 00:0",
        Said("movie.srt", READ_BACK_FAILED, "no timing line is complete")},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string folder = ScratchDir();
-    WriteBytes(folder + "/" + c.file, c.content);
-    WriteBytes(folder + "/movie.old", "an older backup");
-    ExpectRefused(folder, {c.file}, c.message);
-  }
-}
-
-// A long file is repaired as it is read: what its end refuses leaves
-// nothing of the repair begun, and the refusals keep their order.
-TEST(Program, RefusalsAtTheEndOfALongFile) {
-  std::string entries;
-  while (entries.size() < (3UL << 20))
-    entries += "7\n" T1 "\n<i>a > b</i>\n\n";
-  unsigned long lines = std::count(entries.begin(), entries.end(), '\n');
-  std::string near = "9\n00:00:02.400 --> 00:00:05.200\n";
-  struct Case {
-    const char* name;
-    std::string file, content, message;
-  } cases[] = {
-      {"a near miss at the end", "movie.srt", entries + near,
+      {"a long file, a near miss at its end", "movie.srt", entries + near,
        Said("movie.srt", REBUILD_FAILED,
             "line " + std::to_string(lines + 2) +
                 " looks like a timing line but is not in the form "
                 "00:00:00,000 --> 00:00:00,000")},
-      {"the placeholder at the end, after a near miss", "movie.srt",
+      {"a long file, the placeholder at its end after a near miss", "movie.srt",
        near + entries + "\xD0",
        Said("movie.srt", PLACEHOLDER,
             "the byte 0xD0 first stands on line " + std::to_string(lines + 3) +
                 "; UTF-8 Cyrillic text and several 8-bit code pages hold "
                 "it")},
-      {"named old", "x.old", entries,
+      {"a long file named old", "x.old", entries,
        Said("x.old", BACKUP_FAILED, "the backup's name is the file itself")},
-      {"no timing line", "movie.srt", std::string(3UL << 20, 'x') + ">\n",
+      {"a long file without a timing line", "movie.srt",
+       std::string(3UL << 20, 'x') + ">\n",
        Said("movie.srt", REBUILD_FAILED, "no timing line found")},
   };
   for (const Case& c : cases) {
