@@ -39,10 +39,7 @@ static bool ReadBlock(FILE* file, char* data, size_t count,
 static char* NewFileBlock(unsigned long long size) {
   if (size > static_cast<unsigned long long>(LONG_MAX))
     return nullptr;
-  char* data = static_cast<char*>(malloc(size != 0 ? size : 1));
-  if (data != nullptr)
-    AdviseFileBlock(data, static_cast<unsigned long>(size));
-  return data;
+  return static_cast<char*>(NewWalkedBlock(static_cast<unsigned long>(size)));
 }
 
 char* Readfile(const char* path, unsigned long& length, FileStamp* stamp,

@@ -79,6 +79,7 @@ static const unsigned long kRelayBlocks = 4;
 // the next to be free (empty); the writer thread takes the blocks in the
 // same order and delivers each. A count of 0 tells the writer to stop.
 struct Relay {
+  char* ring; // one heap block that holds them all
   char* blocks[kRelayBlocks];
   unsigned long counts[kRelayBlocks];
   unsigned long filling; // the block the rebuild fills
@@ -129,8 +130,7 @@ static void FreeRelay(Relay* relay) {
   if (relay == nullptr)
     return;
   StopRelay(*relay);
-  for (char* block : relay->blocks)
-    free(block);
+  free(relay->ring);
   FreeSemaphore(relay->full);
   FreeSemaphore(relay->empty);
   free(relay);
@@ -142,9 +142,10 @@ static Relay* StartRelay(Output& output) {
   if (relay == nullptr)
     return nullptr;
   relay->output = &output;
-  bool had = true;
-  for (char*& block : relay->blocks)
-    had = had && (block = static_cast<char*>(malloc(kSinkSize))) != nullptr;
+  relay->ring = static_cast<char*>(NewWalkedBlock(kRelayBlocks * kSinkSize));
+  bool had = relay->ring != nullptr;
+  for (unsigned long at = 0; had && at < kRelayBlocks; ++at)
+    relay->blocks[at] = relay->ring + at * kSinkSize;
   relay->full = NewSemaphore(0);
   relay->empty = NewSemaphore(kRelayBlocks - 1);
   if (had && relay->full != nullptr && relay->empty != nullptr)

@@ -24,11 +24,11 @@ bool IsSameFile(const char* first, const char* second);
 // file has other names as well.
 bool IsSecondName(const char* path);
 
-// A hint that the size bytes at block hold a whole file and will be walked
-// end to end: where the system offers it, the block is backed by large
-// pages, which makes filling and scanning it much cheaper. Changes nothing
-// in the block; does nothing where there is no such hint.
-void AdviseFileBlock(void* block, unsigned long size);
+// A new heap block of size bytes (at least one), for free(), that will be
+// filled and walked end to end: where the system offers it, it starts on a
+// large page's edge and is backed by large pages, which makes filling and
+// scanning it much cheaper. Null when none can be had.
+void* NewWalkedBlock(unsigned long size);
 
 // What tells one state of a file from another: which file it is, its size
 // and when it was last written, and (where the system has them) its

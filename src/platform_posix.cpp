@@ -136,19 +136,22 @@ bool IsSecondName(const char* path) {
          status.st_nlink >= 2;
 }
 
-void AdviseFileBlock(void* block, unsigned long size) {
+void* NewWalkedBlock(unsigned long size) {
+  if (size == 0)
+    size = 1;
 #ifdef MADV_HUGEPAGE
-  // Only whole pages inside the block may be advised.
-  const uintptr_t page = 4096;
-  uintptr_t from =
-      (reinterpret_cast<uintptr_t>(block) + page - 1) & ~(page - 1);
-  uintptr_t to = (reinterpret_cast<uintptr_t>(block) + size) & ~(page - 1);
-  if (to > from)
-    madvise(reinterpret_cast<void*>(from), to - from, MADV_HUGEPAGE);
-#else
-  (void)block;
-  (void)size;
+  // A block of a large page or more starts on a large page's edge, so that
+  // all of it but its tail can be large pages.
+  const unsigned long large = 2UL << 20;
+  void* block = nullptr;
+  if (size >= large) {
+    if (posix_memalign(&block, large, size) != 0)
+      return nullptr;
+    madvise(block, size & ~(4096UL - 1), MADV_HUGEPAGE);
+    return block;
+  }
 #endif
+  return malloc(size);
 }
 
 bool IsFolderSeparator(char c) {
