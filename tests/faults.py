@@ -137,12 +137,11 @@ def repaired(program, root, content):
 
 def traced_calls(program, root, content):
     """The run's calls after the program's own start, in order, as (name,
-    number, path, label). strace counts the calls of each thread apart, so
-    a call is numbered among its thread's calls of its name; a call of
-    another thread than the first that touches a file beside the target is
-    numbered among that thread's calls on that file, and path (its name)
-    then narrows the injection to them, so that it fails no call of the
-    first thread."""
+    number, path, label). strace counts the calls of each thread apart. A
+    call on a file in the folder is numbered among its thread's calls of
+    its name on that file, and path (the file's name) narrows the injection
+    to those, so that it never fails a write of a message; any other call
+    is numbered among all its thread's calls of its name."""
     folder = fresh_folder(root, "trace", content)
     trace = os.path.join(root, "trace.txt")
     code, _ = run(program, folder, ["strace", "-f", "-y", "-o", trace])
@@ -162,21 +161,27 @@ def traced_calls(program, root, content):
             touched = re.search(r'\(\d+<([^>]*)>|"([^"]*)"', line)
             touched = touched and (touched.group(1) or touched.group(2))
             path = None
-            if pid != first and touched and os.path.dirname(touched) in (
-                    "", folder, os.path.realpath(folder)):
+            if touched and os.path.dirname(touched) in (
+                    "", folder, os.path.realpath(folder)) and os.path.basename(
+                        touched) not in ("", ".", ".."):
                 path = os.path.basename(touched)
             key = (pid, name, path)
             seen[key] = seen.get(key, 0) + 1
+            every = (pid, name)
+            seen[every] = seen.get(every, 0) + 1
+            number = seen[key] if path else seen[every]
             # The dynamic loader's calls come before the program's first
             # look at its standard descriptors; failing those only stops
             # the program loading.
             if name == "fcntl" and "F_GETFD" in line:
                 started = True
             if started and name not in ("exit_group", "exit"):
-                label = "%s #%d" % (name, seen[key])
+                label = "%s #%d" % (name, number)
+                if path:
+                    label += " on " + path
                 if pid != first:
-                    label += " of a second thread" + (" on " + path if path else "")
-                calls.append((name, seen[key], path, label))
+                    label += " of a second thread"
+                calls.append((name, number, path, label))
     return calls
 
 
