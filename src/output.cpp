@@ -16,7 +16,6 @@
 // are the file as read, which stays masked for the rebuild.
 static bool WriteUnmasked(Output& output, char* block, const char* data,
                           unsigned long count) {
-  unsigned long written = count;
   while (count != 0) {
     unsigned long piece = count < kSinkSize ? count : kSinkSize;
     char* unmasked = block;
@@ -35,10 +34,8 @@ static bool WriteUnmasked(Output& output, char* block, const char* data,
     count -= piece;
   }
   // The new file goes to disk while the rebuild goes on (a stream given
-  // from the start is not the run's to sync). Less than a block is the
-  // last piece, or all of a short file: the sync that follows writes it.
-  if (output.open != nullptr && written >= kSinkSize &&
-      !StartWriteback(output.file)) {
+  // from the start is not the run's to sync).
+  if (output.open != nullptr && !StartWriteback(output.file)) {
     output.error = errno;
     return false;
   }
