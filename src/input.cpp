@@ -111,10 +111,10 @@ bool StartReading(Reading& reading, const char* path, bool forWriting) {
 }
 
 // Each post tells of a change; the state itself is read anew after each.
-unsigned long WaitForReady(Reading& reading, unsigned long known) {
+unsigned long WaitForReady(Reading& reading, unsigned long wanted) {
   for (;;) {
     unsigned long ready = reading.ready.load(std::memory_order_acquire);
-    if (ready > known || reading.finished.load(std::memory_order_acquire))
+    if (ready >= wanted || reading.finished.load(std::memory_order_acquire))
       return ready;
     WaitSemaphore(reading.moved);
   }
@@ -122,8 +122,7 @@ unsigned long WaitForReady(Reading& reading, unsigned long known) {
 
 char* EndReading(Reading& reading, unsigned long& length, FileStamp* stamp,
                  InputScan& scan) {
-  while (!reading.finished.load(std::memory_order_acquire))
-    WaitSemaphore(reading.moved);
+  WaitForReady(reading, ~0UL);
   if (!reading.whole.load(std::memory_order_acquire))
     PostSemaphore(reading.released);
   JoinThread(reading.thread);

@@ -63,9 +63,9 @@ struct Reading {
 // when no thread can be had: ReadAndScan then reads it.
 bool StartReading(Reading& reading, const char* path, bool forWriting);
 
-// Waits until more than known bytes are ready, or the read has finished;
+// Waits until at least wanted bytes are ready, or the read has finished;
 // returns how many are ready then.
-unsigned long WaitForReady(Reading& reading, unsigned long known);
+unsigned long WaitForReady(Reading& reading, unsigned long wanted);
 
 // Once the read has finished and the run's thread no longer touches the
 // block (it is freed when the read failed), lets the thread go on to its

@@ -270,12 +270,8 @@ static void StartRepair(Held& held, char* data, unsigned long length) {
 // it with them, and writes them at its first difference.
 static bool DeliverWhenReady(void* run, char*& block, unsigned long count) {
   Held& held = *static_cast<Held*>(run);
-  Reading& reading = held.reading;
   held.delivered += count;
-  unsigned long ready = reading.ready.load(std::memory_order_acquire);
-  while (ready < held.delivered &&
-         !reading.finished.load(std::memory_order_acquire))
-    ready = WaitForReady(reading, ready);
+  WaitForReady(held.reading, held.delivered);
   return held.deliver(held.deliverTo, block, count);
 }
 
@@ -300,7 +296,7 @@ static void FollowReading(Held& held) {
   bool early = true;
   unsigned long ready = 0;
   for (;;) {
-    ready = WaitForReady(reading, ready);
+    ready = WaitForReady(reading, ready + 1);
     if (reading.finished.load(std::memory_order_acquire))
       break;
     if (!held.repairing && early) {

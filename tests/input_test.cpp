@@ -143,7 +143,7 @@ TEST(Reading, TellsOnlyFinalBytesAndFindsWhatTheWholeFileShows) {
     std::string seen; // the ready bytes as told, checked at the end
     for (unsigned long ready = 0;
          !reading.finished.load(std::memory_order_acquire);) {
-      ready = WaitForReady(reading, ready);
+      ready = WaitForReady(reading, ready + 1);
       const char* block = reading.block.load(std::memory_order_acquire);
       if (block != nullptr && ready > seen.size())
         seen.append(block + seen.size(), ready - seen.size());
