@@ -225,6 +225,12 @@ const Form kForms[] = {
      "1\n100:00:00,000 --> 100:00:01,000\nA\n\n2\n" T2 "\nB",
      "1\r\n100:00:00,000 --> 100:00:01,000\r\nA\r\n\r\n2\r\n" T2 "\r\nB",
      kNoLineFault, 0},
+    {"a short end time, a break where a whole one would end",
+     "1\n" T1 "\nA\n\n2\n00:00:03,000 --> 00:0\nabcdefg\nB\n\n3\n" T3 "\nC",
+     "1\r\n" T1
+     "\r\nA\r\n\r\n2\r\n00:00:03,000 --> 00:0\r\nabcdefg\nB\r\n\r\n3\r\n" T3
+     "\r\nC",
+     kNoLineFault, 0},
     {"an end time out of range", "1\n00:00:00,000 --> 999:99:99,999\nA",
      "1\r\n00:00:00,000 --> 999:99:99,999\r\nA", kNoLineFault, 0},
     {"blanks and tabs around the start time",
@@ -359,6 +365,40 @@ TEST(RebuildSRT, LongRunsOfLineBreaksAndNumbers) {
     SCOPED_TRACE(c.name);
     EXPECT_EQ(Rebuilt(c.in), c.out);
     EXPECT_EQ(Rebuilt(c.out), c.out) << "a second repair changes nothing";
+  }
+}
+
+// What ends a middle text is told the same wherever it stands: each tail,
+// the bytes between a text and the next timing line, after texts of 1 to
+// 40 bytes, so that the tail lies at every offset from the text's start.
+TEST(RebuildSRT, TheEndOfAMiddleTextAtAnyLength) {
+  struct Tail {
+    const char* name;
+    std::string in, out;
+  };
+  const Tail tails[] = {
+      {"number line", "\n\n2\n", "\r\n\r\n2\r\n"},
+      {"number line with blanks", "\r\n\r\n\r\n \t12 \r\n", "\r\n\r\n2\r\n"},
+      {"number line after one break", "\r8\r", "\r\n\r\n2\r\n"},
+      {"no number line", "\n\n\n", "\r\n\r\n2\r\n"},
+      {"blanks only: kept as text", "\n \t \n", "\n \t \r\n\r\n2\r\n"},
+      {"digits and a letter: kept as text", "\n12x\n", "\n12x\r\n\r\n2\r\n"},
+      {"digits on the text's own line", "7\n", "7\r\n\r\n2\r\n"},
+      {"a long run of breaks", std::string(20, '\n') + "3\n", "\r\n\r\n2\r\n"},
+      {"a long number line", "\n" + std::string(20, '4') + "\r\n",
+       "\r\n\r\n2\r\n"},
+      {"long breaks before a number line",
+       std::string(14, '\n') + "5" + std::string(3, '\n'), "\r\n\r\n2\r\n"},
+  };
+  const std::string letters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN";
+  for (const Tail& tail : tails) {
+    SCOPED_TRACE(tail.name);
+    for (unsigned long length = 1; length <= letters.size(); ++length) {
+      std::string text = letters.substr(0, length);
+      std::string in = "1\n" T1 "\n" + text + tail.in + T2 "\nB";
+      std::string out = "1\r\n" T1 "\r\n" + text + tail.out + T2 "\r\nB";
+      ASSERT_EQ(Rebuilt(in), out) << "after a text of " << length;
+    }
   }
 }
 

@@ -6,6 +6,7 @@
 #include "subtitle/scan.h"
 #include "subtitle/sink.h"
 
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -36,8 +37,7 @@ static void StartNumbers(NumberLine& line, unsigned long first) {
   line.length = FormatNumberLine(line.text, first);
 }
 
-static void PutNumber(Sink& sink, NumberLine& line) {
-  PutFromFixed(sink, line.text, line.length, sizeof line.text);
+static void StepNumber(NumberLine& line) {
   ++line.number;
   if (line.number % 10 != 0)
     ++line.text[line.length - 3];
@@ -45,11 +45,33 @@ static void PutNumber(Sink& sink, NumberLine& line) {
     line.length = FormatNumberLine(line.text, line.number);
 }
 
+static void PutNumber(Sink& sink, NumberLine& line) {
+  PutFromFixed(sink, line.text, line.length, sizeof line.text);
+  StepNumber(line);
+}
+
 // Position of the first '>' at or after at that can be a timing arrow, or
 // length when there is none. Masking never tests the first ten bytes, so a
 // '>' there is passed over.
 static unsigned long FindArrow(char* data, unsigned long length,
                                unsigned long at) {
+#if defined(__SSE2__)
+  // An arrow is some tens of bytes on: a call to memchr costs more than
+  // testing 32 bytes at a time here.
+  const __m128i arrow = _mm_set1_epi8(kArrow);
+  if (at >= kUntestedBytes) {
+    for (; at < length && length - at >= 32; at += 32) {
+      const __m128i* from = reinterpret_cast<const __m128i*>(data + at);
+      unsigned low = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(from), arrow)));
+      unsigned high = static_cast<unsigned>(
+          _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(from + 1), arrow)));
+      unsigned both = low | high << 16;
+      if (both != 0)
+        return at + static_cast<unsigned long>(__builtin_ctz(both));
+    }
+  }
+#endif
   while (at < length) {
     char* found = FindNextByte(data + at, length - at, kArrow, false);
     if (*found != kArrow)
@@ -108,6 +130,45 @@ static bool IsNumberLine(const char* line, unsigned long count) {
   return digit;
 }
 
+#if defined(__SSE2__)
+// How many bytes in a row, stepping back from the 16th byte less skip, have
+// their bit set in bits (one bit for each of 16 bytes).
+static unsigned RunBack(unsigned bits, unsigned skip) {
+  uint32_t shifted = static_cast<uint32_t>(bits) << (16 + skip);
+  return static_cast<unsigned>(__builtin_clz(~shifted));
+}
+
+// MiddleTextLength told from the last 16 bytes of copy alone: the line
+// breaks in front of the timing line, the line before them, and the
+// breaks before that line when it is a number line. False when those run
+// past the 16 bytes, and the bytes must be walked.
+static bool TextFromTail(const char* copy, unsigned long count,
+                         unsigned long& text) {
+  if (count < 16)
+    return false;
+  ByteKinds kinds = TellBytes(copy + count - 16);
+  unsigned after = RunBack(kinds.breaks, 0);
+  if (after == 0 || after >= 16)
+    return false;
+  unsigned line = RunBack(kinds.digits | kinds.blanks, after);
+  unsigned lineEnd = after + line;
+  if (lineEnd >= 16)
+    return false;
+  unsigned lineBits = ((1U << line) - 1) << (16 - lineEnd);
+  bool numberLine = ((kinds.breaks >> (15 - lineEnd)) & 1) != 0 &&
+                    (kinds.digits & lineBits) != 0;
+  if (!numberLine) {
+    text = count - after;
+    return true;
+  }
+  unsigned before = RunBack(kinds.breaks, lineEnd);
+  if (lineEnd + before >= 16)
+    return false;
+  text = count - lineEnd - before;
+  return true;
+}
+#endif
+
 // Length of the text at the start of copy, the count bytes in front of the
 // next timing line: what comes before the next entry's number line and the
 // line breaks around it. 0 when the entry has no text.
@@ -120,6 +181,11 @@ static bool IsNumberLine(const char* line, unsigned long count) {
 static unsigned long MiddleTextLength(char* copy, unsigned long count) {
   if (count == 0)
     return 0;
+#if defined(__SSE2__)
+  unsigned long text = 0;
+  if (TextFromTail(copy, count, text))
+    return text;
+#endif
   unsigned long beforeTiming = count - 1; // the break ending the line above
   char* numberEnd = NextChar(copy + beforeTiming, beforeTiming + 1, true);
   if (numberEnd == nullptr)
@@ -155,21 +221,94 @@ static void WriteText(Sink& sink, const Walk& walk, unsigned long cursor,
   Put(sink, "\r\n", 2);
 }
 
+// Copies count bytes from from to to in 16-byte pieces: as many as cover
+// them, so up to 15 bytes more are read and written, which the caller
+// keeps inside both buffers.
+static char* CopyCovering(char* to, const char* from, unsigned long count) {
+  for (unsigned long i = 0; i < count; i += 16)
+    memcpy(to + i, from + i, 16);
+  return to + count;
+}
+
+// An entry that has another after it, whose timing line is next: its head
+// (WriteHead) and its text (WriteText), the text starting at cursor. Where
+// the block has room, the entry is written there at once.
+static void WriteEntry(Sink& sink, const Walk& walk, const Timing& timing,
+                       unsigned long cursor, const Timing& next,
+                       NumberLine& number) {
+  unsigned long line = timing.end - timing.start;
+  unsigned long text =
+      next.start > cursor
+          ? MiddleTextLength(walk.data + cursor, next.start - cursor)
+          : 0;
+  unsigned long size = number.length + line + 2 + text + (text != 0 ? 4 : 2);
+  // The covering copies read up to 15 bytes past the text, which lie in
+  // the next timing line when it is 16 bytes long at least.
+  if (sink.block == nullptr || kSinkSize - sink.used < size + 32 ||
+      next.end - next.start < 16) {
+    unsigned long at = 0;
+    WriteHead(sink, walk, timing, at, number);
+    WriteText(sink, walk, cursor, next);
+    return;
+  }
+  char* to = sink.block + sink.used;
+  memcpy(to, number.text, sizeof number.text);
+  to += number.length;
+  StepNumber(number);
+  to = CopyCovering(to, walk.data + timing.start, line);
+  memcpy(to, "\r\n\r\n", 4);
+  to += 2;
+  if (text != 0) {
+    to = CopyCovering(to, walk.data + cursor, text);
+    memcpy(to, "\r\n\r\n", 4);
+    to += 2;
+  }
+  to += 2;
+  sink.used += size;
+  sink.total += size;
+}
+
+// The first byte after timing's line that is no line break, among the
+// first ready bytes of the data, in cursor; false when there is none.
+static bool FindText(const Walk& walk, const Timing& timing,
+                     unsigned long ready, unsigned long& cursor) {
+#if defined(__SSE2__)
+  if (timing.end < ready && ready - timing.end >= 16) {
+    unsigned text = ~TellBytes(walk.data + timing.end).breaks & 0xFFFF;
+    if (text != 0) {
+      cursor = timing.end + static_cast<unsigned long>(__builtin_ctz(text));
+      return true;
+    }
+  }
+#endif
+  char* text = timing.end < ready
+                   ? NextChar(walk.data + timing.end, ready - timing.end, false)
+                   : nullptr;
+  if (text == nullptr)
+    return false;
+  cursor = static_cast<unsigned long>(text - walk.data);
+  return true;
+}
+
 // One entry that has another after it; moves timing on to that entry's.
 // False when the rebuild ends here.
 static bool WriteMiddle(Sink& sink, const Walk& walk, Timing& timing,
                         NumberLine& number) {
   unsigned long cursor = 0;
-  if (!WriteHead(sink, walk, timing, cursor, number))
+  if (timing.arrow == walk.length ||
+      !FindText(walk, timing, walk.length, cursor)) {
+    WriteHead(sink, walk, timing, cursor, number);
     return false;
+  }
   Timing next = FindTiming(walk, cursor);
   if (next.arrow == walk.length) {
     // Masking counted an arrow that lies inside a timing line already
     // written, so no entry follows: this one is the last.
+    WriteHead(sink, walk, timing, cursor, number);
     Put(sink, walk.data + cursor, walk.length - cursor);
     return false;
   }
-  WriteText(sink, walk, cursor, next);
+  WriteEntry(sink, walk, timing, cursor, next, number);
   timing = next;
   return true;
 }
@@ -212,17 +351,12 @@ void ContinueRebuild(Rebuild& rebuild, unsigned long ready, Sink& sink) {
   }
   for (;;) {
     Timing& timing = rebuild.timing;
-    char* text = timing.end < ready ? NextChar(walk.data + timing.end,
-                                               ready - timing.end, false)
-                                    : nullptr;
-    if (text == nullptr)
-      return;
-    unsigned long cursor = static_cast<unsigned long>(text - walk.data);
+    unsigned long cursor = 0;
     Timing next;
-    if (!FindReadyTiming(walk, cursor, ready, next))
+    if (!FindText(walk, timing, ready, cursor) ||
+        !FindReadyTiming(walk, cursor, ready, next))
       return;
-    WriteHead(sink, walk, timing, cursor, rebuild.number);
-    WriteText(sink, walk, cursor, next);
+    WriteEntry(sink, walk, timing, cursor, next, rebuild.number);
     timing = next;
     ++rebuild.entry;
   }

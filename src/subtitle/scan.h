@@ -4,6 +4,10 @@
 // most count bytes, and the caller keeps those bytes inside its buffer.
 #pragma once
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // Marks a function whose loops the compiler turns into vector instructions
 // to be built twice on x86-64 Linux, for plain x86-64 and for AVX2, the
 // right one chosen when the program loads. Elsewhere it is built once.
@@ -37,3 +41,28 @@ unsigned long GetField(char* destination, char* source, char stop,
 // 0 or from equals to.
 unsigned long ReplaceBytes(char* buffer, unsigned long count, char from,
                            char to);
+
+#if defined(__SSE2__)
+// What each of the 16 bytes at at is, one bit a byte (bit 0 the first):
+// told at once for the walks that would otherwise test byte by byte.
+struct ByteKinds {
+  unsigned breaks; // CR or LF
+  unsigned digits;
+  unsigned blanks; // space or tab
+};
+
+inline ByteKinds TellBytes(const char* at) {
+  __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+  __m128i digit = _mm_sub_epi8(bytes, _mm_set1_epi8('0'));
+  ByteKinds kinds;
+  kinds.breaks = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\r')),
+                   _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\n')))));
+  kinds.digits = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_cmpeq_epi8(_mm_min_epu8(digit, _mm_set1_epi8(9)), digit)));
+  kinds.blanks = static_cast<unsigned>(_mm_movemask_epi8(
+      _mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8(' ')),
+                   _mm_cmpeq_epi8(bytes, _mm_set1_epi8('\t')))));
+  return kinds;
+}
+#endif
