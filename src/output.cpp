@@ -16,6 +16,8 @@
 // are the file as read, which stays masked for the rebuild.
 static bool WriteUnmasked(Output& output, char* block, const char* data,
                           unsigned long count) {
+  if (count == 0)
+    return true;
   while (count != 0) {
     unsigned long piece = count < kSinkSize ? count : kSinkSize;
     char* unmasked = block;
