@@ -298,6 +298,10 @@ const Case kOddArrows[] = {
      "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
     {"a counted arrow at position 12", "00:01,000 --> 00:00:02,000\nHi",
      "1\r\n00:01,000 --> 00:00:02,000\r\nHi"},
+    {"a timing line of three bytes at the very end",
+     "1\n" T1 "\na text of more than sixteen bytes\n:00,000\n-->",
+     "1\r\n" T1
+     "\r\na text of more than sixteen bytes\n:00,000\r\n\r\n2\r\n-->"},
     {"arrow inside a timing line",
      "1\n00:00:01,000 --> 0:00,000 -->\nA\n\n2\n" T2 "\nB",
      "1\r\n00:00:01,000 --> 0:00,000 -->\r\nA\r\n\r\n2\r\n" T2 "\r\nB"},
