@@ -4,6 +4,7 @@
 // file as read (a copy where it cannot be), renamed into place with its
 // folder synced; rename the new file over the file and sync the folder.
 // The floor that the program is measured against.
+#include "deliver.h"
 #include "files.h"
 #include "platform.h"
 
@@ -23,8 +24,9 @@ static bool Pass(const char* target) {
   FILE* out =
       done ? CreateFileBeside(target, BesideTag(target), kRepairBeside, &made)
            : nullptr;
+  Target file = {target, target, backup, data, length, read};
   done = out != nullptr && fwrite(data, 1, length, out) == length &&
-         SyncFile(out) && CreateBackup(backup, data, length, &read, target);
+         SyncFile(out) && MakeBackup(file);
   if (out != nullptr && fclose(out) != 0)
     done = false;
   done = done && ReplaceByRename(made, target);

@@ -1,10 +1,9 @@
-// files.cpp - whole files: read into memory, the backup's name, and the
-// backup written beside the file. They report nothing; the run turns a false
-// or null into its message.
+// files.cpp - whole files: read into memory, the backup's name, the backup
+// written beside the file, and the names of the files made beside it. They
+// report nothing; the run turns a false or null into its message.
 #include "files.h"
 
 #include "platform.h"
-#include "subtitle/scan.h"
 
 #include <errno.h>
 #include <limits.h>
@@ -12,69 +11,39 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Bytes read at a time when each piece is told of as it arrives.
-static const size_t kReadPiece = 1UL << 20;
-
-// Reads count bytes from the newly opened file into data, telling progress
-// (if given) of each piece; false when they cannot be read.
-static bool ReadBlock(FILE* file, char* data, size_t count,
-                      ReadProgress progress, void* to) {
-  size_t piece = progress != nullptr ? kReadPiece : count;
-  for (size_t have = 0; have < count;) {
-    size_t part = count - have < piece ? count - have : piece;
-    if (fread(data + have, 1, part, file) != part)
-      return false;
-    have += part;
-    if (progress != nullptr)
-      progress(to, data, static_cast<unsigned long>(have),
-               static_cast<unsigned long>(count), false);
-  }
-  return true;
-}
-
-// A new block of size bytes (one for an empty file, so that the block
-// exists); null when there is none, or the size is more than the length
-// type and one fread hold, or a long, the largest file position the streams
-// promise everywhere.
-static char* NewFileBlock(unsigned long long size) {
-  if (size > static_cast<unsigned long long>(LONG_MAX))
-    return nullptr;
-  return static_cast<char*>(NewWalkedBlock(static_cast<unsigned long>(size)));
-}
-
 char* Readfile(const char* path, unsigned long& length, FileStamp* stamp,
-               bool forWriting, ReadProgress progress, void* to) {
+               bool forWriting) {
   if (*path == '\0') {
     errno = ENOENT;
     return nullptr;
   }
-  FILE* in = fopen(path, forWriting ? "r+b" : "rb");
+  FILE* in = OpenFile(path, forWriting);
   if (in == nullptr)
     return nullptr;
   errno = 0;
   // The stamps before and after the read agree only when nothing wrote to
-  // the file meanwhile, so the bytes read are one state of it.
+  // the file meanwhile, so the bytes read are one state of it. A size
+  // beyond a long, the largest file position the streams promise
+  // everywhere, is not read.
   FileStamp before, after;
   char* data = nullptr;
-  if (GetFileStamp(in, before))
-    data = NewFileBlock(before.size);
+  if (GetFileStamp(in, before) &&
+      before.size <= static_cast<unsigned long long>(LONG_MAX))
+    data = static_cast<char*>(malloc(before.size != 0 ? before.size : 1));
+  size_t size = static_cast<size_t>(before.size);
   // A byte past the size that the system gave is a file whose size is not
   // known before it is read (a system file), or one that grew meanwhile.
-  bool whole =
-      data != nullptr &&
-      ReadBlock(in, data, static_cast<size_t>(before.size), progress, to) &&
-      fgetc(in) == EOF && GetFileStamp(in, after) && IsSameState(before, after);
+  bool whole = data != nullptr && fread(data, 1, size, in) == size &&
+               fgetc(in) == EOF && GetFileStamp(in, after) &&
+               IsSameState(before, after);
   int error = errno;
   fclose(in);
-  if (progress != nullptr)
-    progress(to, data, whole ? static_cast<unsigned long>(before.size) : 0,
-             static_cast<unsigned long>(before.size), true);
   if (!whole) {
     free(data);
     errno = error;
     return nullptr;
   }
-  length = static_cast<unsigned long>(before.size);
+  length = static_cast<unsigned long>(size);
   if (stamp != nullptr)
     *stamp = before;
   return data;
@@ -116,33 +85,11 @@ char* ReadStream(FILE* in, unsigned long& length) {
   return data;
 }
 
-// A rename between two names of one file does nothing, so the name made is
-// removed after it either way.
-bool LinkBackup(const char* path, FileStamp& like, const char* from) {
-  char* made = LinkFileBeside(from, BesideTag(from), like);
-  if (made == nullptr)
-    return false;
-  bool renamed = ReplaceByRename(made, path);
-  int error = errno;
-  RemoveFile(made);
-  free(made);
-  // The rename sets the file's change time too: the time to compare with
-  // later is the one after it.
-  FileStamp now;
-  if (renamed && GetPathStamp(from, now) && IsSameState(now, like))
-    like.changed = now.changed;
-  errno = error;
-  return renamed;
-}
-
 bool CreateBackup(const char* path, const void* data,
-                  const unsigned long& length, FileStamp* like,
-                  const char* from, bool mayLink) {
+                  const unsigned long& length, const FileStamp* like,
+                  const char* from) {
   if (*path == '\0' || length == 0)
     return false;
-  if (mayLink && like != nullptr && from != nullptr &&
-      LinkBackup(path, *like, from))
-    return true;
   char* made = nullptr;
   FILE* out = CreateFileBeside(path, from != nullptr ? BesideTag(from) : 0,
                                kBackupBeside, &made);
@@ -171,7 +118,7 @@ bool CreateBackup(const char* path, const void* data,
 }
 
 bool HoldsExactly(const char* path, const char* data, unsigned long length) {
-  FILE* in = fopen(path, "rb");
+  FILE* in = OpenFile(path, false);
   if (in == nullptr)
     return false;
   char block[1 << 16];
@@ -185,25 +132,55 @@ bool HoldsExactly(const char* path, const char* data, unsigned long length) {
   return same;
 }
 
+// A file made beside another: kBesideStart, the tag in 16 hexadecimal
+// digits, '-', what it is for, and kBesideEnd.
+static const char* const kBesideKinds[] = {"backup", "repair"};
+static const size_t kTagDigits = 16;
+
 char* MakeBesideName(const char* path, unsigned long long tag,
                      BesideKind kind) {
-  static const char* const kKinds[] = {"backup", "repair"};
   size_t folder = FolderLength(path);
-  size_t size = folder + strlen(kBesidePattern) + 16 + strlen(kKinds[kind]);
+  size_t size = folder + strlen(kBesideStart) + kTagDigits + 1 +
+                strlen(kBesideKinds[kind]) + strlen(kBesideEnd) + 1;
   char* name = static_cast<char*>(malloc(size));
   if (name == nullptr)
     return nullptr;
   memcpy(name, path, folder);
-  snprintf(name + folder, size - folder, kBesidePattern, tag, kKinds[kind]);
+  snprintf(name + folder, size - folder, "%s%016llx-%s%s", kBesideStart, tag,
+           kBesideKinds[kind], kBesideEnd);
   return name;
 }
 
-void RemoveFilesBeside(const char* path, unsigned long long tag) {
+bool IsBesideName(const char* name) {
+  size_t start = strlen(kBesideStart);
+  if (strncmp(name, kBesideStart, start) != 0)
+    return false;
+  const char* at = name + start;
+  for (size_t digit = 0; digit < kTagDigits; ++digit, ++at)
+    if (*at == '\0' || strchr("0123456789abcdef", *at) == nullptr)
+      return false;
+  for (const char* kind : kBesideKinds) {
+    size_t length = strlen(kind);
+    if (at[0] == '-' && strncmp(at + 1, kind, length) == 0 &&
+        strcmp(at + 1 + length, kBesideEnd) == 0)
+      return true;
+  }
+  return false;
+}
+
+void RemoveFilesBeside(const char* path) {
   static const BesideKind kKinds[] = {kBackupBeside, kRepairBeside};
   for (BesideKind kind : kKinds) {
-    char* name = MakeBesideName(path, tag, kind);
+    char* name = MakeBesideName(path, BesideTag(path), kind);
     if (name != nullptr)
       RemoveLeftover(name);
     free(name);
   }
+}
+
+unsigned long long BesideTag(const char* path) {
+  unsigned long long hash = 14695981039346656037ULL;
+  for (const char* at = path + FolderLength(path); *at != '\0'; ++at)
+    hash = (hash ^ static_cast<unsigned char>(*at)) * 1099511628211ULL;
+  return hash;
 }

@@ -1,13 +1,13 @@
 // main_posix.cpp - zelvar as a command-line tool: options, then one run
 // for each FILE in the order given, one line on standard error for each
 // file that failed, and an exit code for them all.
+#include "deliver.h"
 #include "platform.h"
 #include "run.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <getopt.h>
-#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -80,13 +80,6 @@ static bool PrepareProcess() {
   }
   signal(SIGPIPE, SIG_IGN);
   signal(SIGXFSZ, SIG_IGN);
-#if defined(M_MMAP_THRESHOLD) && defined(M_TRIM_THRESHOLD)
-  // A call repairs file after file, each with blocks of 1 MiB: the heap
-  // keeps them for the next file rather than giving them back to the
-  // system and taking a page fault for every page of them again.
-  mallopt(M_MMAP_THRESHOLD, 4 << 20);
-  mallopt(M_TRIM_THRESHOLD, 8 << 20);
-#endif
   return outputClosed;
 }
 

@@ -15,21 +15,6 @@ enum MessageStyle { kInformationMessage, kErrorMessage };
 // could not be written.
 bool ShowMessage(const char* caption, const char* text, MessageStyle style);
 
-// True when the two paths name one file: the same name (compared without
-// letter case where the file system ignores it), or two names of one
-// existing file (a hard link, another spelling of the name).
-bool IsSameFile(const char* first, const char* second);
-
-// True when path is a regular file's own name (no symbolic link) and the
-// file has other names as well.
-bool IsSecondName(const char* path);
-
-// A new heap block of size bytes (at least one), for free(), that will be
-// filled and walked end to end: where the system offers it, it starts on a
-// large page's edge and is backed by large pages, which makes filling and
-// scanning it much cheaper. Null when none can be had.
-void* NewWalkedBlock(unsigned long size);
-
 // What tells one state of a file from another: which file it is, its size
 // and when it was last written, and (where the system has them) its
 // permission bits, owner and group.
@@ -47,11 +32,15 @@ bool GetFileStamp(FILE* file, FileStamp& stamp);
 // The stamp of the file at path, followed through links. False as above.
 bool GetPathStamp(const char* path, FileStamp& stamp);
 
+// Two stamps of one file: the same device and index.
+inline bool IsOneFile(const FileStamp& a, const FileStamp& b) {
+  return a.device == b.device && a.index == b.index;
+}
+
 // Two stamps of one file in one state: the same file, size and time of
 // last write.
 inline bool IsSameState(const FileStamp& a, const FileStamp& b) {
-  return a.device == b.device && a.index == b.index && a.size == b.size &&
-         a.modified == b.modified;
+  return IsOneFile(a, b) && a.size == b.size && a.modified == b.modified;
 }
 
 // True when the file at path is still in the state read: the same file,
@@ -61,6 +50,21 @@ inline bool IsStillInState(const char* path, const FileStamp& read) {
   return GetPathStamp(path, now) && IsSameState(now, read) &&
          now.changed == read.changed;
 }
+
+// True when the two paths name one file: the same name (compared without
+// letter case where the file system ignores it), or two names of one
+// existing file (a hard link, another spelling of the name).
+bool IsSameFile(const char* first, const char* second);
+
+// True when path is a regular file's own name (no symbolic link) and the
+// file has other names as well.
+bool IsSecondName(const char* path);
+
+// Opens the existing file at path for reading, and for writing too when
+// forWriting, as fopen does with "r+b" or "rb", without ever waiting: a
+// pipe with no writer is opened at once (and then refused as no regular
+// file by whoever stamps it). Null, with errno telling why, when it cannot.
+FILE* OpenFile(const char* path, bool forWriting);
 
 // The path of the file that path names, with links followed, so that the
 // file is replaced where it lives and a link to it stays a link: a heap
@@ -87,34 +91,6 @@ const char* CheckReplaceable(const char* path, const FileStamp& read);
 bool HoldRunLock(const char* path, int& lock);
 void ReleaseRunLock(int lock);
 
-// A second thread of the run, which runs work(argument) beside the thread
-// that started it. Null when the system gives none: the caller then does
-// the work itself.
-struct Thread;
-Thread* StartThread(void (*work)(void*), void* argument);
-
-// Waits until the thread's work has returned, and frees it.
-void JoinThread(Thread* thread);
-
-// A count that one thread raises and another waits on, to hand work back
-// and forth. Null when the system gives none.
-struct Semaphore;
-Semaphore* NewSemaphore(unsigned count);
-
-// Waits until the count is above 0, then lowers it by one.
-void WaitSemaphore(Semaphore* semaphore);
-
-// Raises the count by one, waking a thread that waits on it.
-void PostSemaphore(Semaphore* semaphore);
-
-void FreeSemaphore(Semaphore* semaphore);
-
-// Flushes file and starts writing what was written to it so far to disk,
-// without waiting for it, so that the disk works while the program goes on
-// and the sync at the end has little left to do (where the system has no
-// such call, only flushes). False when the flush failed.
-bool StartWriteback(FILE* file);
-
 // Makes the bytes written to file durable (fflush, then fsync /
 // FlushFileBuffers). False when the system reports that they may not be,
 // or a write to the stream failed before.
@@ -127,9 +103,10 @@ bool RemoveFile(const char* path);
 // What a file made beside another is for: the backup, or the repair.
 enum BesideKind { kBackupBeside, kRepairBeside };
 
-// The name of a file made beside another, as a printf pattern of the tag
-// (%016llx) and its kind (%s): hidden on Linux, a .tmp on Windows.
-extern const char kBesidePattern[];
+// What the name of a file made beside another starts and ends with:
+// hidden on Linux, a .tmp on Windows.
+extern const char kBesideStart[];
+extern const char kBesideEnd[];
 
 // Removes the file made beside another at name, left by a killed run, when
 // this run may (Linux: a regular file of its user, or any for root;
@@ -153,9 +130,9 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
 // block for the caller to free. Only where that is sound: the file is still
 // as read and has this one name, and the system can link it (not on file
 // systems without links, across devices, or where links are protected).
-// read.changed then takes the file's change time after the link, which the
-// link itself sets. Null, leaving nothing beside the file, otherwise.
-char* LinkFileBeside(const char* path, unsigned long long tag, FileStamp& read);
+// Null, leaving nothing beside the file, otherwise.
+char* LinkFileBeside(const char* path, unsigned long long tag,
+                     const FileStamp& read);
 
 // Removes every file that a killed run left in the folder of path, for any
 // file, that this run may judge (its user's, or any for root), but none
@@ -196,19 +173,6 @@ enum Replacement {
 // file system cannot exchange, the check before a plain rename is the last.
 Replacement ReplaceFileAsRead(const char* from, const char* to,
                               const FileStamp& read);
-
-// Length of the folder part of path (defined below).
-inline unsigned long FolderLength(const char* path);
-
-// The tag of the files made beside the file at path: a hash (FNV-1a) of
-// the file's own name, so that a later run on that name finds what a
-// killed run left, whatever became of the file itself meanwhile.
-inline unsigned long long BesideTag(const char* path) {
-  unsigned long long hash = 14695981039346656037ULL;
-  for (const char* at = path + FolderLength(path); *at != '\0'; ++at)
-    hash = (hash ^ static_cast<unsigned char>(*at)) * 1099511628211ULL;
-  return hash;
-}
 
 // True for a byte that ends a folder's name in a path: '/', and on Windows
 // also '\' and ':'.

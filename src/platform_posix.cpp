@@ -9,14 +9,11 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <pthread.h>
-#include <semaphore.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -42,6 +39,16 @@ static char* CopyFolder(const char* path) {
   return folder;
 }
 
+// The folder that holds path, opened to be read, synced or worked in; -1,
+// with errno telling why, when it cannot be.
+static int OpenFolderOf(const char* path) {
+  char* folder = CopyFolder(path);
+  int descriptor =
+      folder != nullptr ? open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
+  free(folder);
+  return descriptor;
+}
+
 // A path split for the calls that take a folder's descriptor: the folder
 // it lies in, opened, and its own name. A path the system takes whole is
 // left whole (in the working folder's name), so that nothing is opened for
@@ -56,10 +63,7 @@ static At SplitPath(const char* path) {
   At at = {AT_FDCWD, path};
   if (strlen(path) < PATH_MAX)
     return at;
-  char* folder = CopyFolder(path);
-  at.folder =
-      folder != nullptr ? open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  free(folder);
+  at.folder = OpenFolderOf(path);
   at.name = path + FolderLength(path);
   return at;
 }
@@ -136,24 +140,6 @@ bool IsSecondName(const char* path) {
          status.st_nlink >= 2;
 }
 
-void* NewWalkedBlock(unsigned long size) {
-  if (size == 0)
-    size = 1;
-#ifdef MADV_HUGEPAGE
-  // A block of a large page or more starts on a large page's edge, so that
-  // all of it but its tail can be large pages.
-  const unsigned long large = 2UL << 20;
-  void* block = nullptr;
-  if (size >= large) {
-    if (posix_memalign(&block, large, size) != 0)
-      return nullptr;
-    madvise(block, size & ~(4096UL - 1), MADV_HUGEPAGE);
-    return block;
-  }
-#endif
-  return malloc(size);
-}
-
 bool IsFolderSeparator(char c) {
   return c == '/';
 }
@@ -190,6 +176,23 @@ bool GetFileStamp(FILE* file, FileStamp& stamp) {
 bool GetPathStamp(const char* path, FileStamp& stamp) {
   struct stat status;
   return StatPath(path, &status, 0) == 0 && StampOf(status, stamp);
+}
+
+FILE* OpenFile(const char* path, bool forWriting) {
+  // Opened without waiting for a writer; the streams then wait as usual.
+  int flags = forWriting ? O_RDWR : O_RDONLY;
+  int descriptor = open(path, flags | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0)
+    return nullptr;
+  FILE* file = fcntl(descriptor, F_SETFL, flags) == 0
+                   ? fdopen(descriptor, forWriting ? "r+b" : "rb")
+                   : nullptr;
+  if (file == nullptr) {
+    int error = errno;
+    close(descriptor);
+    errno = error;
+  }
+  return file;
 }
 
 char* ResolvePath(const char* path) {
@@ -243,10 +246,7 @@ static bool IsInGroup(gid_t group) {
 }
 
 const char* CheckReplaceable(const char* path, const FileStamp& read) {
-  char* folder = CopyFolder(path);
-  int descriptor =
-      folder != nullptr ? open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  free(folder);
+  int descriptor = OpenFolderOf(path);
   if (descriptor < 0)
     return "its folder cannot be opened to make the change durable";
   struct stat status;
@@ -284,84 +284,25 @@ void ReleaseRunLock(int lock) {
     close(lock);
 }
 
-struct Thread {
-  pthread_t id;
-  void (*work)(void*);
-  void* argument;
-};
-
-static void* RunThread(void* thread) {
-  Thread& self = *static_cast<Thread*>(thread);
-  self.work(self.argument);
-  return nullptr;
-}
-
-Thread* StartThread(void (*work)(void*), void* argument) {
-  Thread* thread = static_cast<Thread*>(malloc(sizeof(Thread)));
-  if (thread == nullptr)
-    return nullptr;
-  thread->work = work;
-  thread->argument = argument;
-  if (pthread_create(&thread->id, nullptr, RunThread, thread) == 0)
-    return thread;
-  free(thread);
-  return nullptr;
-}
-
-void JoinThread(Thread* thread) {
-  pthread_join(thread->id, nullptr);
-  free(thread);
-}
-
-struct Semaphore {
-  sem_t count;
-};
-
-Semaphore* NewSemaphore(unsigned count) {
-  Semaphore* semaphore = static_cast<Semaphore*>(malloc(sizeof(Semaphore)));
-  if (semaphore != nullptr && sem_init(&semaphore->count, 0, count) != 0) {
-    free(semaphore);
-    return nullptr;
-  }
-  return semaphore;
-}
-
-// A wait that a signal's handler cuts short is waited again.
-void WaitSemaphore(Semaphore* semaphore) {
-  while (sem_wait(&semaphore->count) != 0 && errno == EINTR) {
-  }
-}
-
-void PostSemaphore(Semaphore* semaphore) {
-  sem_post(&semaphore->count);
-}
-
-void FreeSemaphore(Semaphore* semaphore) {
-  if (semaphore == nullptr)
-    return;
-  sem_destroy(&semaphore->count);
-  free(semaphore);
-}
-
-bool StartWriteback(FILE* file) {
-  if (fflush(file) != 0 || ferror(file) != 0)
-    return false;
-  sync_file_range(fileno(file), 0, 0, SYNC_FILE_RANGE_WRITE);
-  return true;
-}
-
 bool SyncFile(FILE* file) {
   return fflush(file) == 0 && ferror(file) == 0 && fsync(fileno(file)) == 0;
 }
 
-// The name of a file made beside another: hidden, with the tag in
-// hexadecimal and what it is for.
-const char kBesidePattern[] = ".zelvar-%016llx-%s";
+// A file made beside another is hidden.
+const char kBesideStart[] = ".zelvar-";
+const char kBesideEnd[] = "";
+
+// True when the status is that of a regular file the run may judge as a
+// leftover: its user's, or any for root.
+static bool IsOwnLeftover(const struct stat& status) {
+  return S_ISREG(status.st_mode) &&
+         (status.st_uid == geteuid() || geteuid() == 0);
+}
 
 void RemoveLeftover(const char* name) {
   struct stat status;
   if (StatPath(name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(status.st_mode) && (status.st_uid == geteuid() || geteuid() == 0))
+      IsOwnLeftover(status))
     UnlinkPath(name);
 }
 
@@ -371,7 +312,7 @@ static bool IsStampOf(const struct stat& status, const FileStamp& read) {
 }
 
 char* LinkFileBeside(const char* path, unsigned long long tag,
-                     FileStamp& read) {
+                     const FileStamp& read) {
   int descriptor = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
   if (descriptor < 0)
     return nullptr;
@@ -384,34 +325,18 @@ char* LinkFileBeside(const char* path, unsigned long long tag,
   if (name != nullptr) {
     RemoveLeftover(name);
     struct stat linked;
-    bool sound = LinkPath(path, name) == 0;
-    if (sound &&
-        (StatPath(name, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
-         !IsStampOf(linked, read) || fstat(descriptor, &status) != 0)) {
-      UnlinkPath(name);
-      sound = false;
-    }
-    if (!sound) {
+    if (LinkPath(path, name) != 0) {
       free(name);
       name = nullptr;
-    } else {
-      read.changed = ChangeTimeOf(status);
+    } else if (StatPath(name, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
+               !IsStampOf(linked, read)) {
+      UnlinkPath(name);
+      free(name);
+      name = nullptr;
     }
   }
   close(descriptor);
   return name;
-}
-
-// True for a name that CreateFileBeside gives.
-static bool IsBesideName(const char* name) {
-  static const size_t kLength =
-      sizeof ".zelvar-" - 1 + 16 + sizeof "-backup" - 1;
-  if (strncmp(name, ".zelvar-", 8) != 0 || strlen(name) != kLength)
-    return false;
-  for (size_t at = 8; at < 24; ++at)
-    if (strchr("0123456789abcdef", name[at]) == nullptr || name[at] == '\0')
-      return false;
-  return strcmp(name + 24, "-backup") == 0 || strcmp(name + 24, "-repair") == 0;
 }
 
 // Removes the leftover name in the folder open at folder when this run may
@@ -423,8 +348,7 @@ static void RemoveIfUnheld(int folder, const char* name) {
   if (descriptor < 0)
     return;
   struct stat held, named;
-  if (fstat(descriptor, &held) == 0 && S_ISREG(held.st_mode) &&
-      (held.st_uid == geteuid() || geteuid() == 0) &&
+  if (fstat(descriptor, &held) == 0 && IsOwnLeftover(held) &&
       flock(descriptor, LOCK_EX | LOCK_NB) == 0 &&
       fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
       named.st_dev == held.st_dev && named.st_ino == held.st_ino)
@@ -433,10 +357,7 @@ static void RemoveIfUnheld(int folder, const char* name) {
 }
 
 void RemoveLeftoversIn(const char* path) {
-  char* name = CopyFolder(path);
-  int folder =
-      name != nullptr ? open(name, O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
-  free(name);
+  int folder = OpenFolderOf(path);
   DIR* listing = folder >= 0 ? fdopendir(dup(folder)) : nullptr;
   while (listing != nullptr) {
     const struct dirent* entry = readdir(listing);
@@ -452,10 +373,11 @@ void RemoveLeftoversIn(const char* path) {
 }
 
 bool GetFolderStamp(const char* path, FileStamp& stamp) {
-  char* folder = CopyFolder(path);
+  int folder = OpenFolderOf(path);
   struct stat status;
-  bool known = folder != nullptr && stat(folder, &status) == 0;
-  free(folder);
+  bool known = folder >= 0 && fstat(folder, &status) == 0;
+  if (folder >= 0)
+    close(folder);
   if (known) {
     stamp = FileStamp();
     stamp.device = status.st_dev;
@@ -490,7 +412,6 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   *made = name;
   return file;
 }
-
 // The extended attributes that hold a file's access control list, and an
 // NTFS file's attributes under ntfs-3g.
 static const char kAccessList[] = "system.posix_acl_access";
@@ -553,11 +474,7 @@ void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
 // Syncs the folder that holds path, so that a rename in it survives a
 // power cut.
 static bool SyncFolderOf(const char* path) {
-  char* folder = CopyFolder(path);
-  if (folder == nullptr)
-    return false;
-  int descriptor = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  free(folder);
+  int descriptor = OpenFolderOf(path);
   if (descriptor < 0)
     return false;
   bool synced = fsync(descriptor) == 0;

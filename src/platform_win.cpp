@@ -42,10 +42,6 @@ bool IsSameFile(const char* first, const char* second) {
          a.nFileIndexLow == b.nFileIndexLow;
 }
 
-void* NewWalkedBlock(unsigned long size) {
-  return malloc(size != 0 ? size : 1);
-}
-
 bool IsFolderSeparator(char c) {
   return c == '/' || c == '\\' || c == ':';
 }
@@ -121,6 +117,10 @@ const char* CheckReplaceable(const char* path, const FileStamp& read) {
   return nullptr;
 }
 
+FILE* OpenFile(const char* path, bool forWriting) {
+  return fopen(path, forWriting ? "r+b" : "rb");
+}
+
 char* ResolvePath(const char* path) {
   // Links to files are rare here; a move onto the name replaces the name.
   return _strdup(path);
@@ -141,71 +141,17 @@ void ReleaseRunLock(int lock) {
   (void)lock;
 }
 
-struct Thread {
-  HANDLE handle;
-  void (*work)(void*);
-  void* argument;
-};
-
-static DWORD WINAPI RunThread(void* thread) {
-  Thread& self = *static_cast<Thread*>(thread);
-  self.work(self.argument);
-  return 0;
-}
-
-Thread* StartThread(void (*work)(void*), void* argument) {
-  Thread* thread = static_cast<Thread*>(malloc(sizeof(Thread)));
-  if (thread == nullptr)
-    return nullptr;
-  thread->work = work;
-  thread->argument = argument;
-  thread->handle = CreateThread(nullptr, 0, RunThread, thread, 0, nullptr);
-  if (thread->handle != nullptr)
-    return thread;
-  free(thread);
-  return nullptr;
-}
-
-void JoinThread(Thread* thread) {
-  WaitForSingleObject(thread->handle, INFINITE);
-  CloseHandle(thread->handle);
-  free(thread);
-}
-
-// A semaphore's handle stands for it.
-Semaphore* NewSemaphore(unsigned count) {
-  return reinterpret_cast<Semaphore*>(
-      CreateSemaphoreA(nullptr, static_cast<LONG>(count), 0x7FFFFFFF, nullptr));
-}
-
-void WaitSemaphore(Semaphore* semaphore) {
-  WaitForSingleObject(reinterpret_cast<HANDLE>(semaphore), INFINITE);
-}
-
-void PostSemaphore(Semaphore* semaphore) {
-  ReleaseSemaphore(reinterpret_cast<HANDLE>(semaphore), 1, nullptr);
-}
-
-void FreeSemaphore(Semaphore* semaphore) {
-  if (semaphore != nullptr)
-    CloseHandle(reinterpret_cast<HANDLE>(semaphore));
-}
-
-bool StartWriteback(FILE* file) {
-  return fflush(file) == 0 && ferror(file) == 0;
-}
-
 bool SyncFile(FILE* file) {
   return fflush(file) == 0 && ferror(file) == 0 &&
          FlushFileBuffers(HandleOf(file)) != 0;
 }
 
-// The name of a file made beside another: the tag in hexadecimal and what
-// it is for.
-const char kBesidePattern[] = "zelvar-%016llx-%s.tmp";
+// A file made beside another is a .tmp file.
+const char kBesideStart[] = "zelvar-";
+const char kBesideEnd[] = ".tmp";
 
 char* LinkFileBeside(const char* path, unsigned long long tag,
-                     FileStamp& read) {
+                     const FileStamp& read) {
   // Flushing the file's buffers needs write access; a file that cannot be
   // opened so is copied instead.
   HANDLE file =
@@ -239,13 +185,11 @@ char* LinkFileBeside(const char* path, unsigned long long tag,
 void RemoveLeftoversIn(const char* path) {
   // A live run's files are open unshared: they cannot be deleted.
   size_t folder = FolderLength(path);
-  static const char kPattern[] = "zelvar-*.tmp";
-  static const size_t kNameLength = sizeof "zelvar-" - 1 + 16 + 7 + 4;
-  char* pattern = static_cast<char*>(malloc(folder + sizeof kPattern));
+  char* pattern = static_cast<char*>(malloc(folder + 2));
   if (pattern == nullptr)
     return;
   memcpy(pattern, path, folder);
-  memcpy(pattern + folder, kPattern, sizeof kPattern);
+  memcpy(pattern + folder, "*", 2);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   for (bool more = search != INVALID_HANDLE_VALUE; more;
@@ -257,7 +201,7 @@ void RemoveLeftoversIn(const char* path) {
     memcpy(name, path, folder);
     memcpy(name + folder, found.cFileName, size - folder);
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        strlen(found.cFileName) == kNameLength)
+        IsBesideName(found.cFileName))
       DeleteFileA(name);
     free(name);
   }

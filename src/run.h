@@ -41,20 +41,7 @@ struct RunOutcome {
   char backup[4096]; // the backup's name, when one was written
 };
 
-// What the runs of one call have done that its later runs must know: the
-// backups written, each with the file it was written for, so that none is
-// written over; and the folders whose leftovers are gone, so that each is
-// looked through once.
-struct CallRecord {
-  unsigned long backups;
-  FileStamp* backupStamps;
-  char** backupFiles;
-  unsigned long folders;
-  FileStamp* folderStamps;
-};
-
-// Releases what the record holds.
-void EndCall(CallRecord& record);
+struct CallRecord; // deliver.h
 
 // Runs one repair of the file at path, or of standard input into standard
 // output when path is null (then nothing else is read or written, and

@@ -63,30 +63,6 @@ TEST(ConvertChar, RefusesTenBytesAndReadsNothingBelow) {
   EXPECT_EQ(eleven, "0123456789" P);
 }
 
-// Long buffers are masked block by block; a timing arrow or a stray '>' on
-// either side of a block edge, and arrow tests that read back across an
-// edge, come out as in a short buffer.
-TEST(ConvertChar, LongBuffersAcrossBlockEdges) {
-  // The walk starts at byte 10 and blocks are 240 bytes: edges at 250, 490.
-  const unsigned long arrowsAt[] = {236, 249, 250, 251, 259, 260,
-                                    266, 476, 489, 490, 700};
-  for (unsigned long at : arrowsAt) {
-    SCOPED_TRACE(at);
-    std::string line = T1;
-    std::string data(720, 'x');
-    data.replace(at - 15, line.size(), line); // its arrow at position at
-    data[at - 16] = '>';                      // stray, just in front
-    data[at + 14] = '>';                      // stray, just after
-    std::string out = data;
-    out[at - 16] = kPlaceholder;
-    out[at + 14] = kPlaceholder;
-    unsigned long arrows = 0;
-    ASSERT_TRUE(ConvertChar(&data[0], data.size(), kPlaceholder, arrows));
-    EXPECT_EQ(arrows, 1UL);
-    EXPECT_EQ(data, out);
-  }
-}
-
 // A replacement byte the arrow test looks for changes later tests: a '>'
 // masked into '-' makes the next '>' an arrow, anywhere in the buffer.
 TEST(ConvertChar, AReplacementTheTestLooksForActsInOrder) {

@@ -53,28 +53,6 @@ TEST(NextChar, SkipsLineBreaksOrAnswersNull) {
   EXPECT_EQ(NextChar(base + 3, 4, true), nullptr) << "back to the start";
 }
 
-TEST(FindLineBreakBack, FindsTheNearestBreakOrAnswersNull) {
-  std::string bytes = "ab\ncd\ref";
-  char* base = &bytes[0];
-  struct Case {
-    const char* name;
-    unsigned long start, count;
-    long expected; // offset of the answer, or -1 for null
-  } cases[] = {
-      {"the nearest CR", 8, 9, 5},
-      {"the nearest LF", 4, 5, 2},
-      {"the start itself", 5, 1, 5},
-      {"stops at count", 8, 2, -1},
-      {"none back to the first byte", 1, 2, -1},
-      {"count 0", 5, 0, -1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    char* found = FindLineBreakBack(base + c.start, c.count);
-    EXPECT_EQ(found == nullptr ? -1 : found - base, c.expected);
-  }
-}
-
 TEST(GetField, CopiesUpToTheStopByte) {
   struct Case {
     const char* name;
@@ -124,32 +102,5 @@ TEST(ReplaceBytes, CountsAndReplacesWithinCount) {
     std::string buffer = c.buffer;
     EXPECT_EQ(ReplaceBytes(&buffer[0], c.count, c.from, c.to), c.replaced);
     EXPECT_EQ(buffer, c.after);
-  }
-}
-
-// Long buffers are replaced block by block: placeholders on both sides of
-// every block edge, and a buffer that ends inside a block.
-TEST(ReplaceBytes, LongBuffersAcrossBlockEdges) {
-  const unsigned long sizes[] = {239, 240, 241, 480, 1000};
-  const unsigned long marks[] = {0, 1, 238, 239, 240, 241, 479, 480, 999};
-  for (unsigned long size : sizes) {
-    SCOPED_TRACE(size);
-    std::string buffer(size, 'x');
-    std::string after(size, 'x');
-    unsigned long expected = 0;
-    for (unsigned long at : marks) {
-      if (at < size) {
-        buffer[at] = '\xD0';
-        after[at] = '>';
-        ++expected;
-      }
-    }
-    buffer[size - 1] = '\xD0';
-    expected += after[size - 1] != '>';
-    after[size - 1] = '>';
-    buffer += '\xD0'; // one past count: left alone
-    after += '\xD0';
-    EXPECT_EQ(ReplaceBytes(&buffer[0], size, '\xD0', '>'), expected);
-    EXPECT_EQ(buffer, after);
   }
 }

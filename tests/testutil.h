@@ -17,8 +17,8 @@ bool Exists(const std::string& path);
 // symlink's with " -> " and where it points.
 std::string Listing(const std::string& folder);
 
-// Masks in, rebuilds it into a file in the scratch folder from number 1,
-// reads that back and unmasks it: the bytes the program would write.
+// Masks in, rebuilds it into a block from number 1 and unmasks it: the
+// bytes the program would write; "(refused)" when the rebuild refuses.
 std::string Rebuilt(const std::string& in);
 
 // Makes the file at path one that cannot be opened for writing: read-only,

@@ -13,8 +13,11 @@ static const char kPlaceholder = '\xD0';
 // has 15 bytes in front of it and 13 after it. No file shorter than one is
 // repaired: 28 bytes or fewer, read or written, are no whole entry.
 static const unsigned long kArrowOffset = 15;
-static const unsigned long kAfterArrow = 13;
-static const unsigned long kTimingLength = kArrowOffset + 1 + kAfterArrow;
+static const unsigned long kTimingLength = 29;
+
+// Masking never tests the first ten bytes of a file: the arrow test reads
+// back as far as 10 bytes, and it never looks in front of the buffer.
+static const unsigned long kUntestedBytes = 10;
 
 // Where the lines of data start: after a UTF-8 byte-order mark, which
 // belongs to no line, or at 0.
@@ -35,7 +38,7 @@ enum LineFault {
   kTwoArrows,     // two timing arrows on one line
 };
 
-// Checks the lines of data (unmasked) that hold a '>'. A line with a timing
+// Checks the lines of data (unmasked) that hold "->". A line with a timing
 // arrow must have nothing in front of the arrow's "--" but blanks, a start
 // time D{1,3}:D{1,2}:D{1,2},D{1,3} and blanks, and one arrow only; a line
 // without one must not begin with blanks, D{1,3}:D{1,2}:D{1,2}, one of
@@ -45,32 +48,9 @@ enum LineFault {
 LineFault CheckTimingLines(const char* data, unsigned long length,
                            unsigned long& line);
 
-// A check of the lines of a file that goes on as the file arrives.
-struct LineCheck {
-  unsigned long content;   // FindContentStart of the file
-  unsigned long next;      // the first byte not tested yet
-  unsigned long lastArrow; // the last timing arrow, if arrowSeen
-  bool arrowSeen;
-};
-
-void StartLineCheck(LineCheck& check);
-
-// Goes on with CheckTimingLines over the first have bytes of data, the part
-// of the file that has arrived: up to the last whole block of them, or to
-// the end when whole (the file's have bytes are all there). The first
-// fault ends the check: it is returned, with the position of its '>' in
-// faultAt; kNoLineFault otherwise.
-LineFault CheckLinesSoFar(LineCheck& check, const char* data,
-                          unsigned long have, bool whole,
-                          unsigned long& faultAt);
-
 // Line (from 1) of the byte at at: CR LF, a lone CR and a lone LF each end
 // one line.
 unsigned long CountLines(const char* data, unsigned long at);
-
-// Masking never tests the first ten bytes of a file: the arrow test reads
-// back as far as 10 bytes, and it never looks in front of the buffer.
-static const unsigned long kUntestedBytes = 10;
 
 // Walks positions 10 to length - 1 of data. A '>' there whose bytes 1 and 2
 // before it are '-', 7 before it ',' and 10 before it ':' is a timing arrow

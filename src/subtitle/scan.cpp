@@ -4,10 +4,6 @@
 
 #include <string.h>
 
-static bool IsLineBreak(char c) {
-  return c == '\r' || c == '\n';
-}
-
 char* FindNextByte(char* start, unsigned long count, char value,
                    bool backward) {
   if (!backward) {
@@ -16,37 +12,21 @@ char* FindNextByte(char* start, unsigned long count, char value,
   }
   // Step back only while bytes remain, so no pointer is ever formed in
   // front of the scanned bytes.
-  char* at = start;
-  while (count != 0) {
+  for (char* at = start; count != 0; --at) {
     if (*at == value)
       return at;
     if (--count == 0)
       break;
-    --at;
   }
   return start;
 }
 
 char* NextChar(char* start, unsigned long count, bool backward) {
-  char* at = start;
-  while (count != 0) {
+  for (char* at = start; count != 0; at = backward ? at - 1 : at + 1) {
     if (!IsLineBreak(*at))
       return at;
     if (--count == 0)
       break;
-    at = backward ? at - 1 : at + 1;
-  }
-  return nullptr;
-}
-
-char* FindLineBreakBack(char* start, unsigned long count) {
-  char* at = start;
-  while (count != 0) {
-    if (IsLineBreak(*at))
-      return at;
-    if (--count == 0)
-      break;
-    --at;
   }
   return nullptr;
 }
@@ -60,35 +40,22 @@ unsigned long GetField(char* destination, char* source, char stop,
       copied = static_cast<unsigned long>(static_cast<char*>(found) - source);
   }
   if (copied != 0)
-    memmove(destination, source, copied); // the areas may overlap
+    memmove(destination, source, copied);
   return copied;
 }
 
-// Bytes handled per block of ReplaceBytes: few enough that the block's
-// count fits in one byte, which lets the compiler count in vector lanes.
-static const unsigned long kReplaceBlock = 240;
-
-// Replaces and counts without branches, so that the compiler can turn the
-// loop into vector instructions; placeholders are too dense in a subtitle
-// file for a search per placeholder to pay off.
-ZELVAR_VECTOR_CLONES static unsigned char
-ReplaceInBlock(char* block, unsigned long count, char from, char to) {
-  unsigned char replaced = 0;
-  for (unsigned long i = 0; i < count; ++i) {
-    bool hit = block[i] == from;
-    block[i] = hit ? to : block[i];
+// Without a branch on the bytes, so that the compiler may turn the loop
+// into vector instructions: placeholders are too dense in a subtitle file
+// for a search per placeholder to pay off.
+unsigned long ReplaceBytes(char* buffer, unsigned long count, char from,
+                           char to) {
+  if (from == to)
+    return 0;
+  unsigned long replaced = 0;
+  for (unsigned long at = 0; at < count; ++at) {
+    bool hit = buffer[at] == from;
+    buffer[at] = hit ? to : buffer[at];
     replaced += hit;
   }
   return replaced;
-}
-
-unsigned long ReplaceBytes(char* buffer, unsigned long count, char from,
-                           char to) {
-  if (count == 0 || from == to)
-    return 0;
-  unsigned long replaced = 0;
-  unsigned long at = 0;
-  for (; count - at >= kReplaceBlock; at += kReplaceBlock)
-    replaced += ReplaceInBlock(buffer + at, kReplaceBlock, from, to);
-  return replaced + ReplaceInBlock(buffer + at, count - at, from, to);
 }
