@@ -49,18 +49,22 @@ install: program
 	@DESTDIR="$(DESTDIR)" cmake --install $(DEMOBUILD) --prefix "$(PREFIX)"
 
 # What install puts there, listed by installing into a scratch folder, is
-# removed, and so is a folder of the program's own (share/doc/zelvar).
+# removed, and so is a folder of the program's own (share/doc/zelvar). Only
+# what was there and went is named; a file that would not go fails the run.
 uninstall: program
 	@stage=$$(mktemp -d) && \
 	  DESTDIR=$$stage cmake --install $(DEMOBUILD) --prefix "$(PREFIX)" \
 	    >/dev/null && \
-	  (cd $$stage && find . -type f) | while read -r file; do \
-	    echo "-- Removing: $(DESTDIR)$${file#.}"; \
-	    rm -f "$(DESTDIR)$${file#.}"; \
-	  done; \
+	  (cd $$stage && find . -type f) | { status=0; while read -r file; do \
+	    path="$(DESTDIR)$${file#.}"; \
+	    if [ -e "$$path" ] || [ -L "$$path" ]; then \
+	      if rm -f "$$path"; then echo "-- Removing: $$path"; \
+	      else status=1; fi; \
+	    fi; \
+	  done; exit $$status; }; status=$$?; \
 	  (cd $$stage && find . -depth -type d -name zelvar) | while read -r dir; do \
 	    rmdir "$(DESTDIR)$${dir#.}" 2>/dev/null || true; \
-	  done; rm -rf "$$stage"
+	  done; rm -rf "$$stage"; exit $$status
 
 package:
 	@$(call quiet,$(PACKAGEBUILD),cmake -S . -B $(PACKAGEBUILD) \

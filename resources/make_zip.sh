@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Packs zelvar.exe for Windows users: the program, the README as a text
-# file with Windows line breaks, and the licence, in one zip.
+# Packs zelvar.exe for Windows users: the program, a readme written for
+# them (resources/README-windows.txt) and the licence, both as text files
+# with Windows line breaks, in one zip.
 # usage: make_zip.sh ZELVAR_EXE OUT_DIR
 set -eu
 exe=$1 out=$2
@@ -10,8 +11,8 @@ trap 'rm -rf "$stage"' EXIT
 folder=$stage/zelvar-$version
 mkdir -p "$folder"
 cp "$exe" "$folder/zelvar.exe"
-sed 's/$/\r/' README.md >"$folder/README.txt"
-sed 's/$/\r/' LICENSE >"$folder/LICENSE.txt"
+sed 's/\r$//; s/$/\r/' resources/README-windows.txt >"$folder/README.txt"
+sed 's/\r$//; s/$/\r/' LICENSE >"$folder/LICENSE.txt"
 zip=$(cd "$out" && pwd)/zelvar-$version-windows.zip
 rm -f "$zip"
 (cd "$stage" && cmake -E tar cf "$zip" --format=zip "zelvar-$version")
