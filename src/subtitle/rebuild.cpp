@@ -8,13 +8,14 @@
 #include <string.h>
 
 unsigned long SetNumber(char* to, unsigned long& number) {
-  char digits[20];
-  unsigned long count = 0;
-  for (unsigned long rest = number; count == 0 || rest != 0; rest /= 10)
-    digits[count++] = static_cast<char>('0' + rest % 10);
-  for (unsigned long i = 0; i < count; ++i)
-    to[i] = digits[count - 1 - i];
-  memcpy(to + count, "\r\n", 2);
+  unsigned long count = 1;
+  for (unsigned long rest = number / 10; rest != 0; rest /= 10)
+    ++count;
+  unsigned long rest = number;
+  for (unsigned long at = count; at != 0; rest /= 10)
+    to[--at] = static_cast<char>('0' + rest % 10);
+  to[count] = '\r';
+  to[count + 1] = '\n';
   ++number;
   return count + 2;
 }
