@@ -1,16 +1,16 @@
 // io_floor.cpp - the least a safe in-place repair must do, for each file
 // named, with no processing: read the file once; write its bytes once to a
 // new file beside it and sync that; make the backup a second name of the
-// file as read (a copy where it cannot be), renamed into place with its
-// folder synced; rename the new file over the file and sync the folder.
-// The floor that the program is measured against.
-#include "deliver.h"
+// file as read (synced first), renamed into place with its folder synced;
+// rename the new file over the file and sync the folder. The floor that
+// the program is measured against.
 #include "files.h"
 #include "platform.h"
 
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 // The passes for one file; false when one fails.
 static bool Pass(const char* target) {
@@ -24,12 +24,16 @@ static bool Pass(const char* target) {
   FILE* out =
       done ? CreateFileBeside(target, BesideTag(target), kRepairBeside, &made)
            : nullptr;
-  Target file = {target, target, backup, data, length, read};
-  done = out != nullptr && fwrite(data, 1, length, out) == length &&
-         SyncFile(out) && MakeBackup(file);
+  char* second = done ? MakeBesideName(target, BesideTag(target), kBackupBeside)
+                      : nullptr;
+  done = out != nullptr && second != nullptr &&
+         fwrite(data, 1, length, out) == length && SyncFile(out) &&
+         SyncFileAsRead(target, read) && link(target, second) == 0 &&
+         ReplaceByRename(second, backup);
   if (out != nullptr && fclose(out) != 0)
     done = false;
   done = done && ReplaceByRename(made, target);
+  free(second);
   free(made);
   free(data);
   free(backup);

@@ -1,10 +1,13 @@
-// deliver.cpp - where a repair goes: over the file, with its backup made
-// first and the file's state checked last, or to standard output. Each
-// choice is made here once: link or copy, what the new file carries, when
-// the file counts as changed, what a killed run left.
+// deliver.cpp - where a repair goes: over the file, its backup made on the
+// way and the file's state checked at the last step, or to standard output;
+// and what runs cut off left beside the file. Each choice is made here
+// once: move or copy, what the new file carries, when the file counts as
+// changed, what a leftover is.
 #include "deliver.h"
 
 #include "files.h"
+#include "subtitle/mask.h"
+#include "subtitle/rebuild.h"
 
 #include <errno.h>
 #include <stdio.h>
@@ -25,7 +28,6 @@ void EndCall(CallRecord& record) {
     free(record.backupFiles[at]);
   free(record.backupStamps);
   free(record.backupFiles);
-  free(record.folderStamps);
   record = CallRecord();
 }
 
@@ -56,60 +58,172 @@ const char* FindBackupOwner(const CallRecord* record, const char* backup) {
   return nullptr;
 }
 
-// The file's own leftovers go first: a second name of the file among them
-// would change the file's state. Then those in its folder, for any file:
-// once a folder a call.
-void RemoveLeftovers(const char* file, CallRecord* record) {
-  RemoveFilesBeside(file);
-  FileStamp folder;
-  bool known = GetFolderStamp(file, folder);
-  for (unsigned long at = 0; known && record != nullptr && at < record->folders;
-       ++at)
-    if (IsOneFile(record->folderStamps[at], folder))
-      return;
-  RemoveLeftoversIn(file);
-  if (known && record != nullptr &&
-      Grow(reinterpret_cast<void**>(&record->folderStamps), record->folders,
-           sizeof folder))
-    record->folderStamps[record->folders++] = folder;
-}
-
-// True when the name holds the file as read itself: a backup made as a
-// second name of it, or one left so by a run cut off.
+// True when the name holds the file as read itself.
 static bool IsNameOfFile(const char* name, const FileStamp& read) {
   FileStamp there;
   return GetPathStamp(name, there) && IsOneFile(there, read);
 }
 
-// The backup as a second name of the file, renamed onto its name. A rename
-// between two names of one file does nothing, so the name made is removed
-// after it either way.
-static bool LinkBackup(const Target& target) {
-  char* made = LinkFileBeside(target.file, BesideTag(target.file), target.read);
-  if (made == nullptr)
-    return false;
-  bool renamed = ReplaceByRename(made, target.backup);
-  int error = errno;
-  RemoveFile(made);
-  free(made);
-  errno = error;
-  return renamed;
+// The run itself has changed the file's change time (a name of it
+// removed): the time to compare with later is the one after that.
+static void TakeOwnChange(Target& target) {
+  FileStamp now;
+  if (GetPathStamp(target.file, now) && IsSameState(now, target.read))
+    target.read.changed = now.changed;
 }
 
-bool MakeBackup(Target& target) {
-  // A backup name that is a second name of the file (a run cut off left it
-  // so) loses it to the new backup, which changes the file's change time,
-  // as a link made does.
-  bool touched = IsNameOfFile(target.backup, target.read);
-  if (LinkBackup(target))
-    touched = true;
-  else if (!CreateBackup(target.backup, target.data, target.length,
-                         &target.read, target.file))
+// Tries of visible names for a file kept aside.
+static const int kKeptTries = 100;
+
+// Moves the file at name aside, in its folder, to a visible name that
+// says what it is: the file's own name and ".kept" (".kept2", ... where
+// that is taken), never over another file. Stores the new name in
+// target.kept when it holds none yet.
+static bool KeepAside(Target& target, const char* name) {
+  const char* own = target.path + FolderLength(target.path);
+  size_t folder = FolderLength(name);
+  size_t size = folder + strlen(own) + sizeof ".kept" + 8;
+  char* kept = static_cast<char*>(malloc(size));
+  bool moved = false;
+  for (int tries = 1; kept != nullptr && !moved && tries <= kKeptTries;
+       ++tries) {
+    memcpy(kept, name, folder);
+    snprintf(kept + folder, size - folder, tries == 1 ? "%s.kept" : "%s.kept%d",
+             own, tries);
+    moved = RenameWithoutReplacing(name, kept);
+  }
+  if (moved && target.kept == nullptr) {
+    target.kept = kept;
+    return true;
+  }
+  free(kept);
+  return moved;
+}
+
+// True when the count bytes at bytes are those of of, or its first ones.
+static bool IsStartOf(const char* bytes, unsigned long count, const char* of,
+                      unsigned long ofLength) {
+  return of != nullptr && count <= ofLength && memcmp(bytes, of, count) == 0;
+}
+
+// True when the count bytes at bytes are the file as read before its
+// repair, as target now holds it: a run cut off between the exchange and
+// the move of the file as read to the backup's name left them.
+static bool IsFileBeforeRepair(const Target& target, char* bytes,
+                               unsigned long count) {
+  if (memchr(bytes, kPlaceholder, count) != nullptr)
+    return false; // no file holding it is ever repaired
+  unsigned long arrows = 0, repaired = 0;
+  char* repair = RepairSRT(bytes, count, arrows, repaired);
+  bool before = repair != nullptr && repaired == target.length &&
+                memcmp(repair, target.data, repaired) == 0;
+  free(repair);
+  return before;
+}
+
+// Settles the leftover at name, of kind, which the run holds. backup holds
+// the backup's bytes (read once, when first needed; null when there is
+// none).
+static void SettleLeftover(Target& target, const char* name, BesideKind kind,
+                           const char* repair, unsigned long repaired,
+                           char*& backup, unsigned long& backupLength,
+                           bool& backupRead) {
+  if (IsNameOfFile(name, target.read)) {
+    if (RemoveFile(name))
+      TakeOwnChange(target);
+    return;
+  }
+  unsigned long count = 0;
+  char* bytes = Readfile(name, count, nullptr, false);
+  if (bytes == nullptr)
+    return; // what cannot be read is left as it is
+  if (!backupRead)
+    backup = Readfile(target.backup, backupLength, nullptr, false);
+  backupRead = true;
+  if (IsStartOf(bytes, count, target.data, target.length) ||
+      IsStartOf(bytes, count, backup, backupLength) ||
+      IsStartOf(bytes, count, repair, repaired))
+    RemoveFile(name);
+  else if (kind == kRepairBeside && IsFileBeforeRepair(target, bytes, count) &&
+           ReplaceByRename(name, target.backup))
+    ; // the backup under way has reached its name
+  else
+    KeepAside(target, name);
+  free(bytes);
+}
+
+// Settles the leftovers of target's tag in the folder of path.
+static void SettleIn(Target& target, const char* path, const char* repair,
+                     unsigned long repaired, char*& backup,
+                     unsigned long& backupLength, bool& backupRead) {
+  unsigned long count = 0;
+  char** names = ListFolderOf(path, count);
+  size_t folder = FolderLength(path);
+  unsigned long long tag = BesideTag(target.file);
+  for (unsigned long at = 0; at < count; ++at) {
+    BesideKind kind;
+    if (!IsBesideName(names[at], tag, kind))
+      continue;
+    size_t size = folder + strlen(names[at]) + 1;
+    char* name = static_cast<char*>(malloc(size));
+    if (name == nullptr)
+      continue;
+    memcpy(name, path, folder);
+    memcpy(name + folder, names[at], size - folder);
+    int hold = -1;
+    if (HoldLeftover(name, hold))
+      SettleLeftover(target, name, kind, repair, repaired, backup, backupLength,
+                     backupRead);
+    ReleaseRunLock(hold);
+    free(name);
+  }
+  FreeNames(names, count);
+}
+
+void SettleLeftovers(Target& target, const char* repair,
+                     unsigned long repaired) {
+  char* backup = nullptr;
+  unsigned long backupLength = 0;
+  bool backupRead = false;
+  SettleIn(target, target.file, repair, repaired, backup, backupLength,
+           backupRead);
+  FileStamp fileFolder, backupFolder;
+  if (GetFolderStamp(target.file, fileFolder) &&
+      GetFolderStamp(target.backup, backupFolder) &&
+      !IsOneFile(fileFolder, backupFolder))
+    SettleIn(target, target.backup, repair, repaired, backup, backupLength,
+             backupRead);
+  free(backup);
+}
+
+// How the backup is made, decided once for a run.
+enum BackupWay {
+  kMoveFile, // the file as read itself, moved to the backup's name
+  kCopyBytes // a synced copy of its bytes, made before the exchange
+};
+
+// The file as read can be moved to the backup's name only where files
+// exchange names, it has no other name (which would share the backup), and
+// the backup's folder lies on its file system.
+static BackupWay ChooseBackupWay(const Target& target) {
+  FileStamp folder;
+  bool move = kFilesExchange && target.read.links == 1 &&
+              GetFolderStamp(target.backup, folder) &&
+              folder.device == target.read.device;
+  return move ? kMoveFile : kCopyBytes;
+}
+
+// The copy of the file's bytes as read at the backup's name. Where that
+// name was another name of the file, replacing it changes the file's
+// change time: the run did that itself.
+static bool CopyBackup(Target& target, CallRecord* record) {
+  bool secondName = IsNameOfFile(target.backup, target.read);
+  if (!CreateBackup(target.backup, target.data, target.length, &target.read,
+                    target.file))
     return false;
-  FileStamp now;
-  if (touched && GetPathStamp(target.file, now) &&
-      IsSameState(now, target.read))
-    target.read.changed = now.changed;
+  if (secondName)
+    TakeOwnChange(target);
+  RecordBackup(record, target);
   return true;
 }
 
@@ -119,16 +233,6 @@ bool MakeBackup(Target& target) {
 static bool HoldsBytesAsRead(const Target& target) {
   bool coarse = target.read.modified % 1000000 == 0;
   return !coarse || HoldsExactly(target.file, target.data, target.length);
-}
-
-// The file changed after its backup was made. A backup that is a second
-// name of the file changed with it: it is written again, as a copy of the
-// bytes as read, so that it still holds them.
-static Delivery KeepChange(const Target& target) {
-  if (IsNameOfFile(target.backup, target.read))
-    CreateBackup(target.backup, target.data, target.length, &target.read,
-                 target.file);
-  return kChangedMeanwhile;
 }
 
 // The new file beside the file, written whole and synced; null, with errno
@@ -153,27 +257,66 @@ static FILE* WriteBeside(const Target& target, const char* repair,
   return nullptr;
 }
 
+// Where the file as read goes once the repair has its name, at made: to
+// the backup's name, or away when a copy stands there. A file as read that
+// cannot be moved is copied instead, and if that fails too, kept aside.
+static Delivery PutAway(Target& target, const char* made, BackupWay way,
+                        CallRecord* record) {
+  if (way == kCopyBytes) {
+    RemoveFile(made);
+  } else if (ReplaceByRename(made, target.backup)) {
+    RecordBackup(record, target);
+  } else {
+    int error = errno;
+    if (!CopyBackup(target, record)) {
+      KeepAside(target, made);
+      errno = error;
+      return kBackupNotWritten;
+    }
+    RemoveFile(made);
+  }
+  return SyncFolderOf(target.file) ? kDelivered : kFolderUnsynced;
+}
+
 // The steps of ReplaceFile from the backup on, with the new file written
 // and open at out, under made.
-static Delivery Exchange(Target& target, FILE*& out, const char* made,
-                         const FileStamp& madeStamp, CallRecord* record) {
-  if (!MakeBackup(target))
+static Delivery PutInPlace(Target& target, FILE*& out, const char* made,
+                           const FileStamp& madeStamp, CallRecord* record) {
+  BackupWay way = ChooseBackupWay(target);
+  if (way == kCopyBytes && !CopyBackup(target, record))
     return kBackupNotWritten;
-  RecordBackup(record, target);
+  if (way == kMoveFile && !SyncFileAsRead(target.file, target.read))
+    return IsStillInState(target.file, target.read) ? kBackupNotWritten
+                                                    : kChangedMeanwhile;
   FileStamp named;
   bool stillMade = GetPathStamp(made, named) && IsOneFile(named, madeStamp);
   if (!stillMade || !HoldsBytesAsRead(target))
-    return KeepChange(target);
+    return kChangedMeanwhile;
   int closed = fclose(out);
   out = nullptr;
   if (closed != 0)
     return kRepairNotWritten;
-  Replacement replaced = ReplaceFileAsRead(made, target.file, target.read);
-  if (replaced == kChangedAside)
-    return KeepChange(target);
-  if (replaced == kNotReplaced)
+  Exchange exchange = ExchangeFiles(made, target.file, target.read);
+  bool cannot = exchange == kNotExchanged &&
+                (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP);
+  if (cannot) {
+    // The file system cannot exchange: a copy is the backup, and a plain
+    // rename after the last check puts the repair in place.
+    if (way == kMoveFile && !CopyBackup(target, record))
+      return kBackupNotWritten;
+    if (!IsStillInState(target.file, target.read))
+      return kChangedMeanwhile;
+    return ReplaceByRename(made, target.file) ? kDelivered : kFileNotReplaced;
+  }
+  if (exchange == kNotExchanged)
     return kFileNotReplaced;
-  return replaced == kNotSynced ? kFolderUnsynced : kDelivered;
+  if (exchange == kChangedBack)
+    return kChangedMeanwhile;
+  if (exchange == kSaveAtFrom) {
+    KeepAside(target, made);
+    return kChangedMeanwhile;
+  }
+  return PutAway(target, made, way, record);
 }
 
 Delivery ReplaceFile(Target& target, const char* repair, unsigned long repaired,
@@ -183,16 +326,15 @@ Delivery ReplaceFile(Target& target, const char* repair, unsigned long repaired,
   FILE* out = WriteBeside(target, repair, repaired, &made, madeStamp);
   if (out == nullptr)
     return kRepairNotWritten;
-  Delivery delivery = Exchange(target, out, made, madeStamp, record);
+  Delivery delivery = PutInPlace(target, out, made, madeStamp, record);
   int error = errno;
   if (out != nullptr)
     fclose(out);
-  // A new file that has not taken the file's place goes, unless the name
-  // now holds another file: a file of the user's, after an exchange that
-  // failed to go back.
+  // A repair that has not taken the file's place goes: the name made
+  // holds it still, or holds another file now (the file as read, or a file
+  // saved meanwhile), or nothing.
   FileStamp named;
-  if (delivery != kDelivered && delivery != kFolderUnsynced &&
-      (!GetPathStamp(made, named) || IsOneFile(named, madeStamp)))
+  if (GetPathStamp(made, named) && IsOneFile(named, madeStamp))
     RemoveFile(made);
   free(made);
   errno = error;

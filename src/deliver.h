@@ -1,21 +1,18 @@
 // deliver.h - where a repair goes, each choice made here once: over the
-// file (its backup linked or copied, the new file beside it with what the
-// file carries, the exchange and its check), or to standard output; and
-// what killed runs left beside files.
+// file (its backup moved or copied into place, the new file beside it with
+// what the file carries, the exchange and its check), or to standard
+// output; and what runs cut off left beside the file.
 #pragma once
 
 #include "platform.h"
 
 // What the runs of one call have done that its later runs must know: the
 // backups written, each with the file it was written for, so that none is
-// written over; and the folders whose leftovers are gone, so that each is
-// looked through once.
+// written over.
 struct CallRecord {
   unsigned long backups;
   FileStamp* backupStamps;
   char** backupFiles;
-  unsigned long folders;
-  FileStamp* folderStamps;
 };
 
 // Releases what the record holds.
@@ -29,41 +26,52 @@ struct Target {
   const char* data;   // its bytes as read
   unsigned long length;
   FileStamp read; // its state as read
+  char* kept;     // a file kept aside under a visible name, named for the
+                  // user (a heap block, or null)
 };
 
 // How a delivery ended.
 enum Delivery {
   kDelivered,
   kRepairNotWritten, // errno tells why
-  kBackupNotWritten, // errno tells why
+  kBackupNotWritten, // errno tells why; when the file was replaced all the
+                     // same, its bytes as read are kept (target.kept)
   kChangedMeanwhile, // the file changed since it was read, and keeps it
+                     // (or, when it could not be put back, target.kept)
   kFileNotReplaced,  // errno tells why
   kFolderUnsynced,   // replaced, but the rename may not survive a power cut
 };
 
-// Removes what killed runs left beside the file at file (resolved): what
-// a run on it left, and, once a folder in a call, what runs on any file
-// left there.
-void RemoveLeftovers(const char* file, CallRecord* record);
+// Settles what runs cut off left beside the file of target (and beside its
+// backup), each file of its tag that no live run holds, by what it holds:
+//
+//   bytes the file, its backup or its repair hold    -> removed
+//   the file as read before its repair was put in    -> the backup, moved
+//                                                       into place
+//   anything else (a file saved meanwhile)           -> kept aside under a
+//                                                       visible name
+//
+// A leftover that is a name of the file itself goes, and target.read takes
+// the change time that leaves.
+void SettleLeftovers(Target& target, const char* repair,
+                     unsigned long repaired);
 
 // The name of the file of this call whose backup stands at backup, written
 // just now; null when there is none (or no record).
 const char* FindBackupOwner(const CallRecord* record, const char* backup);
 
-// Makes the backup of target's file as read, durably: a second name of the
-// file where that is sound (it has one name, lies on a file system that
-// links, and is still as read), a copy otherwise. When the step changed
-// the file's change time (a link made, or a name of it replaced),
-// target.read takes the new one. False, with errno telling why, when
-// neither could be made.
-bool MakeBackup(Target& target);
-
-// Replaces target's file by the repair bytes, in this order: the repair is
-// written beside the file, with what the file carries, and synced; the
-// backup is made (MakeBackup) and recorded in record; the repair takes the
-// file's name, if the file is still as read and the new name still holds
-// the repair; the folder is synced. On any failure before the rename, the
-// file stays as it was and no new file is left; the backup may stand.
+// Replaces target's file by the repair bytes. The backup of the file as
+// read is the file itself, moved to the backup's name once the repair has
+// taken its place, where the file has one name and the backup's folder is
+// on its file system (and files can exchange names); a synced copy made
+// before, otherwise. In this order: the repair is written beside the file,
+// with what the file carries, and synced; the copy is made, or the file as
+// read synced; the file is checked to be as read; the two exchange names,
+// and what came out is checked to be the file as read; the file as read is
+// moved to the backup's name, or removed when a copy stands there; the
+// folder is synced. At no step is the backup's name another name of the
+// file. On any failure before the exchange, the file stays as it was and
+// no new file is left. The backup is recorded in record.
 Delivery ReplaceFile(Target& target, const char* repair, unsigned long repaired,
                      CallRecord* record);
 

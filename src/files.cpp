@@ -97,9 +97,8 @@ bool CreateBackup(const char* path, const void* data,
     return false;
   if (like != nullptr)
     CopyFileAccess(out, from, *like);
-  // Closed before it is renamed, as Windows wants it. Between the two, a
-  // run on another file in the folder may take it for a killed run's and
-  // remove it: the rename then fails, and the run with it, changing nothing.
+  // Closed before it is renamed, as Windows wants it; the run lock on the
+  // file keeps other runs on it from taking this one for a cut-off run's.
   bool written = fwrite(data, 1, length, out) == length && SyncFile(out);
   int error = errno;
   if (fclose(out) != 0 && written) {
@@ -132,50 +131,55 @@ bool HoldsExactly(const char* path, const char* data, unsigned long length) {
   return same;
 }
 
-// A file made beside another: kBesideStart, the tag in 16 hexadecimal
-// digits, '-', what it is for, and kBesideEnd.
+// A file made beside another: kBesideStart, the file's tag and a random
+// number in 16 hexadecimal digits each, what it is for, and kBesideEnd.
 static const char* const kBesideKinds[] = {"backup", "repair"};
-static const size_t kTagDigits = 16;
+static const size_t kHexDigits = 16;
 
 char* MakeBesideName(const char* path, unsigned long long tag,
                      BesideKind kind) {
   size_t folder = FolderLength(path);
-  size_t size = folder + strlen(kBesideStart) + kTagDigits + 1 +
+  size_t size = folder + strlen(kBesideStart) + 2 * (kHexDigits + 1) +
                 strlen(kBesideKinds[kind]) + strlen(kBesideEnd) + 1;
   char* name = static_cast<char*>(malloc(size));
   if (name == nullptr)
     return nullptr;
   memcpy(name, path, folder);
-  snprintf(name + folder, size - folder, "%s%016llx-%s%s", kBesideStart, tag,
-           kBesideKinds[kind], kBesideEnd);
+  snprintf(name + folder, size - folder, "%s%016llx-%016llx-%s%s", kBesideStart,
+           tag, NewRandomNumber(), kBesideKinds[kind], kBesideEnd);
   return name;
 }
 
-bool IsBesideName(const char* name) {
-  size_t start = strlen(kBesideStart);
-  if (strncmp(name, kBesideStart, start) != 0)
-    return false;
-  const char* at = name + start;
-  for (size_t digit = 0; digit < kTagDigits; ++digit, ++at)
+// Moves at over 16 hexadecimal digits and a '-'; false when they are not.
+static bool SkipHexAndDash(const char*& at) {
+  for (size_t digit = 0; digit < kHexDigits; ++digit, ++at)
     if (*at == '\0' || strchr("0123456789abcdef", *at) == nullptr)
       return false;
-  for (const char* kind : kBesideKinds) {
-    size_t length = strlen(kind);
-    if (at[0] == '-' && strncmp(at + 1, kind, length) == 0 &&
-        strcmp(at + 1 + length, kBesideEnd) == 0)
+  return *at++ == '-';
+}
+
+bool IsBesideName(const char* name, unsigned long long tag, BesideKind& kind) {
+  char prefix[64];
+  snprintf(prefix, sizeof prefix, "%s%016llx-", kBesideStart, tag);
+  size_t length = strlen(prefix);
+  const char* at = name + length;
+  if (strncmp(name, prefix, length) != 0 || !SkipHexAndDash(at))
+    return false;
+  for (int each = kBackupBeside; each <= kRepairBeside; ++each) {
+    size_t kindLength = strlen(kBesideKinds[each]);
+    if (strncmp(at, kBesideKinds[each], kindLength) == 0 &&
+        strcmp(at + kindLength, kBesideEnd) == 0) {
+      kind = static_cast<BesideKind>(each);
       return true;
+    }
   }
   return false;
 }
 
-void RemoveFilesBeside(const char* path) {
-  static const BesideKind kKinds[] = {kBackupBeside, kRepairBeside};
-  for (BesideKind kind : kKinds) {
-    char* name = MakeBesideName(path, BesideTag(path), kind);
-    if (name != nullptr)
-      RemoveLeftover(name);
-    free(name);
-  }
+void FreeNames(char** names, unsigned long count) {
+  for (unsigned long at = 0; at < count; ++at)
+    free(names[at]);
+  free(names);
 }
 
 unsigned long long BesideTag(const char* path) {

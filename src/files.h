@@ -34,7 +34,7 @@ char* ReadStream(FILE* in, unsigned long& length);
 // on disk. When like (the stamp of the file at from, as read) is given, the
 // copy takes what that file carries: its permission bits, owner and group,
 // access list and attributes; with from, it is named for that file, so that
-// a later run on it can remove a killed run's leftovers. False, with errno
+// a later run on it can settle what a run cut off left. False, with errno
 // telling why, when the path is empty, length is 0, or any step fails; then
 // no new file is left behind.
 bool CreateBackup(const char* path, const void* data,
@@ -44,21 +44,20 @@ bool CreateBackup(const char* path, const void* data,
 // True when the file at path holds exactly the length bytes of data.
 bool HoldsExactly(const char* path, const char* data, unsigned long length);
 
-// The path of the file of kind beside the file at path, tagged tag
-// (BesideTag): a heap block for the caller to free, null when none can be
-// had. The shape of these names is made here and told here alone.
+// A fresh path for a file of kind beside the file at path, tagged tag
+// (BesideTag), with a random part no other run can foresee: a heap block
+// for the caller to free, null when none can be had. The shape of these
+// names is made here and told here alone.
 char* MakeBesideName(const char* path, unsigned long long tag, BesideKind kind);
 
 // True when name (a name in a folder, no path) is one that MakeBesideName
-// gives, for any tag and kind.
-bool IsBesideName(const char* name);
+// gives for tag; stores its kind.
+bool IsBesideName(const char* name, unsigned long long tag, BesideKind& kind);
 
-// Removes what a killed run on the file at path left beside it, of either
-// kind, as RemoveLeftover may. The caller holds the file's run lock, so no
-// live run's file is removed.
-void RemoveFilesBeside(const char* path);
+// Frees what ListFolderOf gives.
+void FreeNames(char** names, unsigned long count);
 
 // The tag of the files made beside the file at path: a hash (FNV-1a) of
-// the file's own name, so that a later run on that name finds what a
-// killed run left, whatever became of the file itself meanwhile.
+// the file's own name, so that a later run on that name finds what a run
+// cut off left, whatever became of the file itself meanwhile.
 unsigned long long BesideTag(const char* path);

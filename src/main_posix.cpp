@@ -132,13 +132,9 @@ static int Answer(const char* text) {
   return fflush(stdout) == 0 && ferror(stdout) == 0 ? kAllDone : kSomeFailed;
 }
 
-// The one line of a failed file: FILE: TEXT, then why in brackets where
-// that is known; escaped, since both may hold names.
-static bool ReportFailure(const char* file, const RunOutcome& outcome) {
-  char why[sizeof outcome.reason + 3] = "";
-  if (outcome.reason[0] != '\0')
-    snprintf(why, sizeof why, " (%s)", outcome.reason);
-  const char* text = MessageText(outcome.message);
+// The line FILE: TEXT on standard error; escaped, since both may hold
+// names.
+static bool ReportLine(const char* file, const char* text, const char* why) {
   size_t size = strlen(file) + strlen(text) + strlen(why) + 3;
   char* line = static_cast<char*>(malloc(size));
   char* escaped = nullptr;
@@ -151,6 +147,20 @@ static bool ReportFailure(const char* file, const RunOutcome& outcome) {
   free(escaped);
   free(line);
   return shown;
+}
+
+// The one line of a failed file: FILE: TEXT, then why in brackets where
+// that is known.
+static bool ReportFailure(const char* file, const RunOutcome& outcome) {
+  char why[sizeof outcome.reason + 3] = "";
+  if (outcome.reason[0] != '\0')
+    snprintf(why, sizeof why, " (%s)", outcome.reason);
+  return ReportLine(file, MessageText(outcome.message), why);
+}
+
+// What the user should know of a run beside how it went: FILE: NOTICE.
+static bool ReportNotice(const char* file, const char* notice) {
+  return ReportLine(file, notice, "");
 }
 
 // After a repair, with --verbose: FILE: N entries, backup NAME; or, for a
@@ -215,6 +225,8 @@ int main(int argc, char** argv) {
       done = RunRepair(input ? nullptr : file, check ? kCheckFile : kRepairFile,
                        outcome, &record);
     }
+    if (outcome.notice[0] != '\0')
+      ReportNotice(file, outcome.notice);
     if (!done) {
       ReportFailure(file, outcome);
       code = check ? kNotChecked : kSomeFailed;

@@ -108,37 +108,31 @@ enum BesideKind { kBackupBeside, kRepairBeside };
 extern const char kBesideStart[];
 extern const char kBesideEnd[];
 
-// Removes the file made beside another at name, left by a killed run, when
-// this run may (Linux: a regular file of its user, or any for root;
-// Windows: one that no run has open).
-void RemoveLeftover(const char* name);
+// A number no other run can foresee, for the names of the files a run
+// makes beside a file.
+unsigned long long NewRandomNumber();
 
 // Creates a new file for reading and writing ("w+b") in the folder of path,
-// exclusively (so never through a link), under the one name that kind and
-// tag (BesideTag of the file it is made for) give, and stores that name, a
-// heap block for the caller to free, in made. What stands under that name
-// is what a killed run on the same file left: it is removed first, as
-// RemoveLeftover may. The caller holds the file's run lock, so no live
-// run's file is removed; the new file is locked (Linux) or unshared
-// (Windows) while it is open, so that no other run takes it for a killed
-// run's. Null, with errno telling why, when none can be made.
+// exclusively (so never through a link, and never over a file that stands
+// there), under a fresh name of kind for the file of tag (BesideTag), and
+// stores that name, a heap block for the caller to free, in made. A name
+// that is taken is passed over for another. The new file is locked (Linux)
+// or unshared (Windows) while it is open, so that no other run takes it for
+// a cut-off run's. Null, with errno telling why, when none can be made.
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
                        BesideKind kind, char** made);
 
-// Makes the file at path, as read, one name more beside it (the backup's
-// file, of BesideTag tag) after syncing it, and returns that name, a heap
-// block for the caller to free. Only where that is sound: the file is still
-// as read and has this one name, and the system can link it (not on file
-// systems without links, across devices, or where links are protected).
-// Null, leaving nothing beside the file, otherwise.
-char* LinkFileBeside(const char* path, unsigned long long tag,
-                     const FileStamp& read);
+// The names of the entries in the folder that holds path: an array of
+// heap blocks, each and the array for the caller to free (FreeNames in
+// files.h), and their count. Null, with count 0, when the folder cannot be
+// listed.
+char** ListFolderOf(const char* path, unsigned long& count);
 
-// Removes every file that a killed run left in the folder of path, for any
-// file, that this run may judge (its user's, or any for root), but none
-// that a live run still holds: each run holds a lock on its files made
-// beside a file while it lives.
-void RemoveLeftoversIn(const char* path);
+// Takes hold of the file at name, a file made beside another that a run
+// cut off may have left, so that no other run takes it meanwhile: true,
+// storing in hold what ReleaseRunLock lets go, when it is a regular file of
+// the run's user (any, for root) that no live run holds.
+bool HoldLeftover(const char* name, int& hold);
 
 // The identity (device and index) of the folder that holds path. False
 // when it cannot be had.
@@ -152,27 +146,43 @@ bool GetFolderStamp(const char* path, FileStamp& stamp);
 // of these.
 void CopyFileAccess(FILE* file, const char* from, const FileStamp& like);
 
+// Syncs the folder that holds path, so that a rename in it survives a
+// power cut (where the system has such a sync; true elsewhere).
+bool SyncFolderOf(const char* path);
+
 // Renames from onto to, replacing whatever stands at to (a file, a link, a
 // pipe; never written through), and makes the rename durable (the folder is
-// synced, or the move is written through). False when either step fails.
+// synced, or the move is written through). On Windows the file at to keeps
+// its attributes (hidden, system, read-only). False when either step fails.
 bool ReplaceByRename(const char* from, const char* to);
 
-// What became of a file to be replaced by another.
-enum Replacement {
-  kReplaced,     // replaced, and the rename is on disk
-  kNotSynced,    // replaced, but the folder could not be synced
-  kChangedAside, // the file was not as read: it stays, from is not used
-  kNotReplaced,  // nothing replaced; errno tells why
+// Renames from to to only when nothing stands at to. False when something
+// does, or the rename fails.
+bool RenameWithoutReplacing(const char* from, const char* to);
+
+// Makes the bytes of the file at path durable, when it is still the file
+// as read (read). False when it is not, or cannot be synced.
+bool SyncFileAsRead(const char* path, const FileStamp& read);
+
+// True where files can trade names in one step (ExchangeFiles).
+extern const bool kFilesExchange;
+
+// What became of an exchange of a new file with the file as read.
+enum Exchange {
+  kExchanged,    // from names the file as read, to the new file
+  kChangedBack,  // the file was not as read: it is back at to
+  kSaveAtFrom,   // it was not as read, and could not be put back: from
+                 // names it, and to the new file
+  kNotExchanged, // nothing changed; errno tells why (EINVAL, ENOSYS or
+                 // EOPNOTSUPP where the file system cannot exchange)
 };
 
-// Renames from over to, the file as read (read: its state and change
-// time), and makes the rename durable. The file must still be as read just
-// before; on Linux the two are then exchanged in one step, and when what
-// came out from under to is not the file as read after all, they are
-// exchanged back, so that a file saved meanwhile keeps its name. Where the
-// file system cannot exchange, the check before a plain rename is the last.
-Replacement ReplaceFileAsRead(const char* from, const char* to,
-                              const FileStamp& read);
+// Exchanges the names from and to in one step, to being the file as read
+// (read: its state and change time), which must still be as read just
+// before. When what came out from under to is not the file as read after
+// all (a file saved meanwhile), they are exchanged back, or else from is
+// renamed over to, so that the saved file keeps its name.
+Exchange ExchangeFiles(const char* from, const char* to, const FileStamp& read);
 
 // True for a byte that ends a folder's name in a path: '/', and on Windows
 // also '\' and ':'.

@@ -14,8 +14,10 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <time.h>
 #include <unistd.h>
 
 bool ShowMessage(const char* caption, const char* text, MessageStyle style) {
@@ -292,84 +294,91 @@ bool SyncFile(FILE* file) {
 const char kBesideStart[] = ".zelvar-";
 const char kBesideEnd[] = "";
 
-// True when the status is that of a regular file the run may judge as a
-// leftover: its user's, or any for root.
-static bool IsOwnLeftover(const struct stat& status) {
-  return S_ISREG(status.st_mode) &&
-         (status.st_uid == geteuid() || geteuid() == 0);
+// From the system's random source; where it fails, from the clock and the
+// process, mixed (splitmix64), which no other user can know ahead.
+unsigned long long NewRandomNumber() {
+  unsigned long long number = 0;
+  if (getrandom(&number, sizeof number, GRND_NONBLOCK) == sizeof number)
+    return number;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  static unsigned long long calls = 0;
+  number = static_cast<unsigned long long>(now.tv_nsec) ^
+           (static_cast<unsigned long long>(now.tv_sec) << 30) ^
+           (static_cast<unsigned long long>(getpid()) << 40) ^ ++calls;
+  number = (number ^ (number >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  number = (number ^ (number >> 27)) * 0x94D049BB133111EBULL;
+  return number ^ (number >> 31);
 }
 
-void RemoveLeftover(const char* name) {
-  struct stat status;
-  if (StatPath(name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-      IsOwnLeftover(status))
-    UnlinkPath(name);
-}
+// Tries of fresh names before a run gives up making a file beside another.
+static const int kNameTries = 16;
 
-static bool IsStampOf(const struct stat& status, const FileStamp& read) {
-  FileStamp now;
-  return StampOf(status, now) && IsSameState(now, read);
-}
-
-char* LinkFileBeside(const char* path, unsigned long long tag,
-                     const FileStamp& read) {
-  int descriptor = open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (descriptor < 0)
-    return nullptr;
-  struct stat status;
-  char* name = nullptr;
-  if (fstat(descriptor, &status) == 0 && IsStampOf(status, read) &&
-      ChangeTimeOf(status) == read.changed && status.st_nlink == 1 &&
-      fsync(descriptor) == 0)
-    name = MakeBesideName(path, tag, kBackupBeside);
-  if (name != nullptr) {
-    RemoveLeftover(name);
-    struct stat linked;
-    if (LinkPath(path, name) != 0) {
-      free(name);
-      name = nullptr;
-    } else if (StatPath(name, &linked, AT_SYMLINK_NOFOLLOW) != 0 ||
-               !IsStampOf(linked, read)) {
-      UnlinkPath(name);
-      free(name);
-      name = nullptr;
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made) {
+  for (int tries = 0; tries < kNameTries; ++tries) {
+    char* name = MakeBesideName(path, tag, kind);
+    if (name == nullptr)
+      return nullptr;
+    // O_EXCL: an existing name, a link included, fails. The lock tells a
+    // live run's file from a cut-off run's for as long as the file is open.
+    int descriptor = OpenPath(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
+                              S_IRUSR | S_IWUSR);
+    if (descriptor >= 0)
+      flock(descriptor, LOCK_EX | LOCK_NB);
+    FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w+b");
+    if (file != nullptr) {
+      *made = name;
+      return file;
     }
+    int error = errno;
+    if (descriptor >= 0) {
+      close(descriptor);
+      UnlinkPath(name);
+    }
+    free(name);
+    errno = error;
+    if (error != EEXIST)
+      return nullptr;
   }
-  close(descriptor);
-  return name;
+  return nullptr;
 }
 
-// Removes the leftover name in the folder open at folder when this run may
-// judge it and no live run holds its lock; the name is checked to still be
-// the file locked before it goes.
-static void RemoveIfUnheld(int folder, const char* name) {
-  int descriptor =
-      openat(folder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0)
-    return;
-  struct stat held, named;
-  if (fstat(descriptor, &held) == 0 && IsOwnLeftover(held) &&
-      flock(descriptor, LOCK_EX | LOCK_NB) == 0 &&
-      fstatat(folder, name, &named, AT_SYMLINK_NOFOLLOW) == 0 &&
-      named.st_dev == held.st_dev && named.st_ino == held.st_ino)
-    unlinkat(folder, name, 0);
-  close(descriptor);
-}
-
-void RemoveLeftoversIn(const char* path) {
+char** ListFolderOf(const char* path, unsigned long& count) {
+  count = 0;
   int folder = OpenFolderOf(path);
-  DIR* listing = folder >= 0 ? fdopendir(dup(folder)) : nullptr;
-  while (listing != nullptr) {
-    const struct dirent* entry = readdir(listing);
-    if (entry == nullptr)
-      break;
-    if (IsBesideName(entry->d_name))
-      RemoveIfUnheld(folder, entry->d_name);
+  DIR* listing = folder >= 0 ? fdopendir(folder) : nullptr;
+  if (listing == nullptr) {
+    if (folder >= 0)
+      close(folder);
+    return nullptr;
   }
-  if (listing != nullptr)
-    closedir(listing);
-  if (folder >= 0)
-    close(folder);
+  char** names = nullptr;
+  for (const struct dirent* entry; (entry = readdir(listing)) != nullptr;) {
+    char** grown =
+        static_cast<char**>(realloc(names, (count + 1) * sizeof(char*)));
+    char* name = grown != nullptr ? strdup(entry->d_name) : nullptr;
+    if (grown != nullptr)
+      names = grown;
+    if (name == nullptr)
+      break;
+    names[count++] = name;
+  }
+  closedir(listing);
+  return names;
+}
+
+bool HoldLeftover(const char* name, int& hold) {
+  hold = OpenPath(name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0);
+  struct stat status;
+  if (hold >= 0 && fstat(hold, &status) == 0 && S_ISREG(status.st_mode) &&
+      (status.st_uid == geteuid() || geteuid() == 0) &&
+      flock(hold, LOCK_EX | LOCK_NB) == 0)
+    return true;
+  if (hold >= 0)
+    close(hold);
+  hold = -1;
+  return false;
 }
 
 bool GetFolderStamp(const char* path, FileStamp& stamp) {
@@ -386,32 +395,6 @@ bool GetFolderStamp(const char* path, FileStamp& stamp) {
   return known;
 }
 
-FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made) {
-  char* name = MakeBesideName(path, tag, kind);
-  if (name == nullptr)
-    return nullptr;
-  RemoveLeftover(name);
-  // O_EXCL: an existing name, a link included, fails. The lock tells a
-  // live run's file from a killed run's for as long as the file is open.
-  int descriptor =
-      OpenPath(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
-  if (descriptor >= 0)
-    flock(descriptor, LOCK_EX | LOCK_NB);
-  FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w+b");
-  if (file == nullptr) {
-    int error = errno;
-    if (descriptor >= 0) {
-      close(descriptor);
-      UnlinkPath(name);
-    }
-    free(name);
-    errno = error;
-    return nullptr;
-  }
-  *made = name;
-  return file;
-}
 // The extended attributes that hold a file's access control list, and an
 // NTFS file's attributes under ntfs-3g.
 static const char kAccessList[] = "system.posix_acl_access";
@@ -471,9 +454,7 @@ void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
     fchmod(descriptor, mode & 07700);
 }
 
-// Syncs the folder that holds path, so that a rename in it survives a
-// power cut.
-static bool SyncFolderOf(const char* path) {
+bool SyncFolderOf(const char* path) {
   int descriptor = OpenFolderOf(path);
   if (descriptor < 0)
     return false;
@@ -487,23 +468,46 @@ bool ReplaceByRename(const char* from, const char* to) {
   return RenamePath(from, to, 0) == 0 && SyncFolderOf(to);
 }
 
-Replacement ReplaceFileAsRead(const char* from, const char* to,
-                              const FileStamp& read) {
-  if (!IsStillInState(to, read))
-    return kChangedAside;
-  if (RenamePath(from, to, RENAME_EXCHANGE) == 0) {
-    // from now names what stood at to. The exchange set its change time,
-    // so that one is not compared.
-    FileStamp out;
-    if (!GetPathStamp(from, out) || !IsSameState(out, read)) {
-      RenamePath(from, to, RENAME_EXCHANGE);
-      return kChangedAside;
-    }
-    UnlinkPath(from);
-  } else if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) {
-    return kNotReplaced;
-  } else if (RenamePath(from, to, 0) != 0) {
-    return kNotReplaced;
+bool RenameWithoutReplacing(const char* from, const char* to) {
+  if (RenamePath(from, to, RENAME_NOREPLACE) == 0)
+    return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
+    return false;
+  // Where the file system cannot refuse to replace, a link can: it fails
+  // on a name that exists.
+  return LinkPath(from, to) == 0 && UnlinkPath(from) == 0;
+}
+
+bool SyncFileAsRead(const char* path, const FileStamp& read) {
+  int descriptor = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0)
+    return false;
+  FileStamp now;
+  struct stat status;
+  bool synced = fstat(descriptor, &status) == 0 && StampOf(status, now) &&
+                IsSameState(now, read) && now.changed == read.changed &&
+                fsync(descriptor) == 0;
+  close(descriptor);
+  return synced;
+}
+
+const bool kFilesExchange = true;
+
+Exchange ExchangeFiles(const char* from, const char* to,
+                       const FileStamp& read) {
+  if (!IsStillInState(to, read)) {
+    errno = 0;
+    return kChangedBack;
   }
-  return SyncFolderOf(to) ? kReplaced : kNotSynced;
+  if (RenamePath(from, to, RENAME_EXCHANGE) != 0)
+    return kNotExchanged;
+  // from now names what stood at to. The exchange set its change time, so
+  // that one is not compared.
+  FileStamp out;
+  if (GetPathStamp(from, out) && IsSameState(out, read))
+    return kExchanged;
+  if (RenamePath(from, to, RENAME_EXCHANGE) == 0 ||
+      RenamePath(from, to, 0) == 0)
+    return kChangedBack;
+  return kSaveAtFrom;
 }

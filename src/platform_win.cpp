@@ -5,6 +5,7 @@
 
 #include "files.h"
 
+#include <errno.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
@@ -150,118 +151,123 @@ bool SyncFile(FILE* file) {
 const char kBesideStart[] = "zelvar-";
 const char kBesideEnd[] = ".tmp";
 
-char* LinkFileBeside(const char* path, unsigned long long tag,
-                     const FileStamp& read) {
-  // Flushing the file's buffers needs write access; a file that cannot be
-  // opened so is copied instead.
-  HANDLE file =
-      CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return nullptr;
-  FileStamp now;
-  char* name = nullptr;
-  if (StampOf(file, now) && IsSameState(now, read) && now.links == 1 &&
-      FlushFileBuffers(file) != 0)
-    name = MakeBesideName(path, tag, kBackupBeside);
-  if (name != nullptr) {
-    RemoveLeftover(name);
-    FileStamp linked;
-    bool sound = CreateHardLinkA(name, path, nullptr) != 0;
-    if (sound && (!GetPathStamp(name, linked) || !IsSameState(linked, read))) {
-      DeleteFileA(name);
-      sound = false;
-    }
-    if (!sound) {
-      free(name);
-      name = nullptr;
-    }
-  }
-  CloseHandle(file);
-  return name;
+// The performance counter, the clock and the process, mixed (splitmix64):
+// no other run can foresee them.
+unsigned long long NewRandomNumber() {
+  LARGE_INTEGER counter;
+  QueryPerformanceCounter(&counter);
+  static unsigned long long calls = 0;
+  unsigned long long number =
+      static_cast<unsigned long long>(counter.QuadPart) ^
+      (static_cast<unsigned long long>(GetTickCount64()) << 20) ^
+      (static_cast<unsigned long long>(GetCurrentProcessId()) << 40) ^ ++calls;
+  number = (number ^ (number >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  number = (number ^ (number >> 27)) * 0x94D049BB133111EBULL;
+  return number ^ (number >> 31);
 }
 
-void RemoveLeftoversIn(const char* path) {
-  // A live run's files are open unshared: they cannot be deleted.
+// Tries of fresh names before a run gives up making a file beside another.
+static const int kNameTries = 16;
+
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made) {
+  for (int tries = 0; tries < kNameTries; ++tries) {
+    char* name = MakeBesideName(path, tag, kind);
+    if (name == nullptr)
+      return nullptr;
+    // CREATE_NEW fails on any name that exists, a link included; the file
+    // is unshared while it is open, so no other run takes it meanwhile.
+    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      int descriptor =
+          _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+      FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b");
+      if (file != nullptr) {
+        *made = name;
+        return file;
+      }
+      if (descriptor >= 0)
+        _close(descriptor);
+      else
+        CloseHandle(handle);
+      DeleteFileA(name);
+      free(name);
+      return nullptr;
+    }
+    DWORD error = GetLastError();
+    free(name);
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+      return nullptr;
+  }
+  return nullptr;
+}
+
+char** ListFolderOf(const char* path, unsigned long& count) {
+  count = 0;
   size_t folder = FolderLength(path);
   char* pattern = static_cast<char*>(malloc(folder + 2));
   if (pattern == nullptr)
-    return;
+    return nullptr;
   memcpy(pattern, path, folder);
   memcpy(pattern + folder, "*", 2);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
+  free(pattern);
+  char** names = nullptr;
   for (bool more = search != INVALID_HANDLE_VALUE; more;
        more = FindNextFileA(search, &found) != 0) {
-    size_t size = folder + strlen(found.cFileName) + 1;
-    char* name = static_cast<char*>(malloc(size));
+    char** grown =
+        static_cast<char**>(realloc(names, (count + 1) * sizeof(char*)));
+    char* name = grown != nullptr ? _strdup(found.cFileName) : nullptr;
+    if (grown != nullptr)
+      names = grown;
     if (name == nullptr)
-      continue;
-    memcpy(name, path, folder);
-    memcpy(name + folder, found.cFileName, size - folder);
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 &&
-        IsBesideName(found.cFileName))
-      DeleteFileA(name);
-    free(name);
+      break;
+    names[count++] = name;
   }
   if (search != INVALID_HANDLE_VALUE)
     FindClose(search);
-  free(pattern);
+  return names;
+}
+
+bool HoldLeftover(const char* name, int& hold) {
+  // A live run's file is open unshared: it cannot be opened here.
+  hold = -1;
+  DWORD attributes = GetFileAttributesA(name);
+  if (attributes == INVALID_FILE_ATTRIBUTES ||
+      (attributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+    return false;
+  HANDLE file =
+      CreateFileA(name, GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  CloseHandle(file);
+  return true;
 }
 
 bool GetFolderStamp(const char* path, FileStamp& stamp) {
-  (void)path;
-  (void)stamp;
-  return false; // one file a call: each run looks through its folder
-}
-
-// How long a leftover that is still open is waited for: 40 tries, 50 ms
-// apart.
-static const int kDeleteTries = 40;
-static const DWORD kDeletePause = 50;
-
-FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made) {
-  char* name = MakeBesideName(path, tag, kind);
+  size_t folder = FolderLength(path);
+  char* name = static_cast<char*>(malloc(folder + 2));
   if (name == nullptr)
-    return nullptr;
-  // What a killed run left goes first; a file another run still has open
-  // cannot be deleted (it is made unshared), and then CREATE_NEW fails on
-  // it, as on any name that exists, a link included. A run killed a moment
-  // ago may still hold its file until the system has closed its handles:
-  // the deletion is tried for a while before the name is given up.
-  for (int tries = 0; tries < kDeleteTries; ++tries) {
-    if (DeleteFileA(name) || GetLastError() != ERROR_SHARING_VIOLATION)
-      break;
-    Sleep(kDeletePause);
-  }
-  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle != INVALID_HANDLE_VALUE) {
-    int descriptor =
-        _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-    FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b");
-    if (file != nullptr) {
-      *made = name;
-      return file;
-    }
-    if (descriptor >= 0)
-      _close(descriptor);
-    else
-      CloseHandle(handle);
-    DeleteFileA(name);
-  }
+    return false;
+  memcpy(name, path, folder);
+  memcpy(name + folder, folder == 0 ? "." : "", folder == 0 ? 2 : 1);
+  BY_HANDLE_FILE_INFORMATION id;
+  bool known = GetFileIdentity(name, id);
   free(name);
-  return nullptr;
+  if (known) {
+    stamp = FileStamp();
+    stamp.device = id.dwVolumeSerialNumber;
+    stamp.index = (static_cast<unsigned long long>(id.nFileIndexHigh) << 32) |
+                  id.nFileIndexLow;
+  }
+  return known;
 }
 
 bool RemoveFile(const char* path) {
   return DeleteFileA(path) != 0;
-}
-
-void RemoveLeftover(const char* name) {
-  DeleteFileA(name); // fails on a file another run has open
 }
 
 void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
@@ -271,32 +277,60 @@ void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
   (void)like;
 }
 
+bool SyncFolderOf(const char* path) {
+  // Every move is written through: nothing is left to sync.
+  (void)path;
+  return true;
+}
+
+// The attributes of a file that what replaces it keeps.
+static const DWORD kKeptAttributes =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
+    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
 bool ReplaceByRename(const char* from, const char* to) {
   // A read-only file at the name would refuse to be replaced.
   DWORD attributes = GetFileAttributesA(to);
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & FILE_ATTRIBUTE_READONLY) != 0)
     SetFileAttributesA(to, attributes & ~FILE_ATTRIBUTE_READONLY);
-  return MoveFileExA(from, to,
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
-
-// The attributes of a file that its repair keeps.
-static const DWORD kKeptAttributes =
-    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY |
-    FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-
-Replacement ReplaceFileAsRead(const char* from, const char* to,
-                              const FileStamp& read) {
-  // Windows cannot exchange two files: this check, just before the move,
-  // is the last.
-  if (!IsStillInState(to, read))
-    return kChangedAside;
-  DWORD attributes = GetFileAttributesA(to);
-  if (!ReplaceByRename(from, to))
-    return kNotReplaced;
+  if (MoveFileExA(from, to,
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0)
+    return false;
   if (attributes != INVALID_FILE_ATTRIBUTES &&
       (attributes & kKeptAttributes & ~FILE_ATTRIBUTE_ARCHIVE) != 0)
     SetFileAttributesA(to, attributes & kKeptAttributes);
-  return kReplaced;
+  return true;
+}
+
+bool RenameWithoutReplacing(const char* from, const char* to) {
+  return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool SyncFileAsRead(const char* path, const FileStamp& read) {
+  // Flushing a file's buffers needs write access.
+  HANDLE file =
+      CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    return false;
+  FileStamp now;
+  bool synced = StampOf(file, now) && IsSameState(now, read) &&
+                FlushFileBuffers(file) != 0;
+  CloseHandle(file);
+  return synced;
+}
+
+// Windows cannot exchange two files: the backup is then a copy, and the
+// check before a plain rename is the last.
+const bool kFilesExchange = false;
+
+Exchange ExchangeFiles(const char* from, const char* to,
+                       const FileStamp& read) {
+  (void)from;
+  (void)to;
+  (void)read;
+  errno = ENOSYS;
+  return kNotExchanged;
 }

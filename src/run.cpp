@@ -12,7 +12,6 @@
 #include "subtitle/scan.h"
 
 #include <errno.h>
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -75,6 +74,8 @@ static const char kFolderNotSynced[] =
     "the file was replaced, but its folder could not be synced: the repair "
     "may not survive a power cut";
 static const char kOutputFailed[] = "standard output could not be written: %s";
+static const char kKeptNotice[] = "kept %s: a run cut off had left it beside "
+                                  "the file, holding bytes found nowhere else";
 
 // Bytes at the start of a file that a text file holds no NUL in.
 static const unsigned long kTextProbe = 4096;
@@ -113,10 +114,9 @@ static bool Fail(RunOutcome& outcome, Message message, int error,
   return false;
 }
 
-// Reads the named file (locked, its leftovers gone and its state stamped
-// when it is to be replaced; for reading only when it is checked), or
-// standard input.
-static bool ReadInput(Run& run, RunOutcome& outcome, CallRecord* record) {
+// Reads the named file (locked and its state stamped when it is to be
+// replaced; for reading only when it is checked), or standard input.
+static bool ReadInput(Run& run, RunOutcome& outcome) {
   if (run.path == nullptr) {
     run.data = ReadStream(stdin, run.length);
     return run.data != nullptr || Fail(outcome, kOpenFailed, errno);
@@ -131,7 +131,6 @@ static bool ReadInput(Run& run, RunOutcome& outcome, CallRecord* record) {
     run.file = ResolvePath(run.path);
     if (run.file == nullptr)
       return Fail(outcome, kOpenFailed, errno, errno == 0 ? kNotResolved : 0);
-    RemoveLeftovers(run.file, record);
   }
   run.data = Readfile(run.path, run.length, &run.read, inPlace);
   int error = errno;
@@ -212,26 +211,18 @@ static bool Refuse(Run& run, RunOutcome& outcome) {
 }
 
 // Masks the stray '>' bytes, rebuilds the entries into a block of their
-// own, turns every placeholder back into '>' in both, and compares them: a
-// file in order is left as it is.
+// own, turns every placeholder back into '>' in both (RepairSRT), and
+// compares them: a file in order is left as it is.
 static bool Repair(Run& run, RunOutcome& outcome) {
   unsigned long arrows = 0;
-  if (!ConvertChar(run.data, run.length, kPlaceholder, arrows))
-    return Fail(outcome, kMaskFailed, 0);
+  run.repair = RepairSRT(run.data, run.length, arrows, run.repaired);
   if (arrows == 0)
     return Fail(outcome, kRebuildFailed, 0, kNoTiming);
-  outcome.entries = arrows;
-  unsigned long long room =
-      run.length + static_cast<unsigned long long>(arrows) * kEntryAddsAtMost;
-  if (room <= ULONG_MAX)
-    run.repair = static_cast<char*>(malloc(static_cast<size_t>(room)));
   if (run.repair == nullptr)
     return Fail(outcome, kReplaceFailed, ENOMEM);
-  RebuildSRT(run.data, run.length, 1, arrows, run.repair, run.repaired);
   if (run.repaired < kTimingLength)
     return Fail(outcome, kReadBackFailed, 0, kNoEntry);
-  ReplaceBytes(run.repair, run.repaired, kPlaceholder, kArrow);
-  ReplaceBytes(run.data, run.length, kPlaceholder, kArrow);
+  outcome.entries = arrows;
   outcome.changed = run.repaired != run.length ||
                     memcmp(run.repair, run.data, run.length) != 0;
   return true;
@@ -247,19 +238,29 @@ static bool Deliver(Run& run, RunOutcome& outcome, CallRecord* record) {
     snprintf(why, sizeof why, kOutputFailed, strerror(errno));
     return Fail(outcome, kReplaceFailed, 0, why);
   }
-  if (run.to == kNowhere || !outcome.changed)
+  if (run.to == kNowhere)
     return true;
-  // Writing over a backup this call wrote for another file would lose it.
-  const char* owner = FindBackupOwner(record, run.backup);
+  // What runs cut off left beside the file is settled first, whether the
+  // file changes or not. Writing over a backup this call wrote for another
+  // file would lose it.
+  Target target = {run.path,   run.file, run.backup, run.data,
+                   run.length, run.read, nullptr};
+  SettleLeftovers(target, run.repair, run.repaired);
+  const char* owner =
+      outcome.changed ? FindBackupOwner(record, run.backup) : nullptr;
+  Delivery delivery = kDelivered;
+  if (outcome.changed && owner == nullptr)
+    delivery = ReplaceFile(target, run.repair, run.repaired, record);
+  int error = errno;
+  if (target.kept != nullptr)
+    snprintf(outcome.notice, sizeof outcome.notice, kKeptNotice,
+             target.kept + FolderLength(target.kept));
+  free(target.kept);
+  snprintf(outcome.backup, sizeof outcome.backup, "%s", run.backup);
   if (owner != nullptr) {
     snprintf(why, sizeof why, kBackupOfAnother, run.backup, owner);
     return Fail(outcome, kBackupFailed, 0, why);
   }
-  Target target = {run.path, run.file,   run.backup,
-                   run.data, run.length, run.read};
-  Delivery delivery = ReplaceFile(target, run.repair, run.repaired, record);
-  int error = errno;
-  snprintf(outcome.backup, sizeof outcome.backup, "%s", run.backup);
   switch (delivery) {
   case kDelivered:
     return true;
@@ -283,7 +284,7 @@ bool RunRepair(const char* path, RunMode mode, RunOutcome& outcome,
            : path == nullptr  ? kToStandardOutput
                               : kOverFile;
   run.lock = -1;
-  bool done = ReadInput(run, outcome, record) && Refuse(run, outcome) &&
+  bool done = ReadInput(run, outcome) && Refuse(run, outcome) &&
               Repair(run, outcome) && Deliver(run, outcome, record);
   free(run.repair);
   free(run.data);

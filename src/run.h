@@ -39,6 +39,8 @@ struct RunOutcome {
   unsigned long entries;
   bool changed;
   char backup[4096]; // the backup's name, when one was written
+  char notice[4400]; // what the user should know beside how it went (a
+                     // file kept aside), or empty
 };
 
 struct CallRecord; // deliver.h

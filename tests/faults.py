@@ -11,12 +11,16 @@ injection  every call of the run that reads, writes, opens, closes, syncs,
            exact repair and backup; no new file is left. After a failure or
            a kill: the target holds the file as read or the exact repair,
            never anything between; an older backup is whole or replaced by
-           the file as read. Then a plain retry repairs it, keeps the file
+           the file as read, and is never another name of the target. Then a plain retry repairs it, keeps the file
            as read in the backup and leaves nothing else in the folder.
 order      the repair's new file is synced before it takes the target's
-           name; the backup is synced, renamed into place and its folder
-           synced before that; the folder is synced after it; the target
-           itself is never truncated or written.
+           name. A file with one name: the file as read is synced, the two
+           exchange names, the file as read is renamed onto the backup's
+           name, the folder is synced. A file with a second name: a copy
+           is synced, renamed onto the backup's name and its folder synced
+           before the exchange, the folder after it. No link is ever made
+           (the backup is never a name of the target); the target itself
+           is never truncated or written.
 changed    a file changed by another program while the run works is kept
            with the change, and the run fails.
 
@@ -194,10 +198,17 @@ def inject(folder, name, number, path, action):
 
 def check_state(root, content, expected, what, failures):
     """The target is the file as read or its repair, and an older backup
-    whole or replaced by the file as read; returns the target's bytes."""
+    whole or replaced by the file as read, and never another name of the
+    target; returns the target's bytes."""
     folder = os.path.join(root, "case")
     target = read(os.path.join(folder, "movie.srt"))
     backup = read(os.path.join(folder, "movie.old"))
+    try:
+        one = os.path.samefile(os.path.join(folder, "movie.srt"),
+                               os.path.join(folder, "movie.old"))
+    except FileNotFoundError:
+        one = False
+    failures.check(not one, "%s: the backup is another name of the target" % what)
     failures.check(target in (content, expected),
                    "%s: the target is neither the file as read nor the repair" % what)
     failures.check(backup in (OLDER_BACKUP, content), "%s: the backup is damaged" % what)
@@ -287,11 +298,18 @@ def order(program, root):
     def renamed(name):  # a rename onto name that succeeded
         return r'rename\w*\(.*"([^"]*/)?%s"(, RENAME_\w+)?\) = 0' % re.escape(name)
 
-    linked = [("file as read synced", fsync("/movie.srt")),
-              ("backup linked", r'link\w*\(.*movie\.srt", .*-backup"(, 0)?\) = 0')]
-    copied = [("backup synced", fsync("-backup"))]
-    for TWO_NAMES, backup in ((False, linked), (True, copied)):
-        print("the backup %s:" % ("copied" if TWO_NAMES else "linked"))
+    exchange = ("repair exchanged with the target",
+                r'renameat2\(.*-repair", .*"([^"]*/)?movie\.srt", RENAME_EXCHANGE\) = 0')
+    moved = [("file as read synced", fsync("/movie.srt")), exchange,
+             ("file as read renamed to the backup",
+              r'rename\w*\(.*-repair", .*"([^"]*/)?movie\.old"(, 0)?\) = 0'),
+             ("the folder synced", None)]
+    copied = [("backup synced", fsync("-backup")),
+              ("backup renamed", renamed("movie.old")),
+              ("its folder synced", None), exchange,
+              ("the folder synced", None)]
+    for TWO_NAMES, backup in ((False, moved), (True, copied)):
+        print("the backup %s:" % ("copied" if TWO_NAMES else "moved"))
         folder = fresh_folder(root, "order", content)
         trace = os.path.join(root, "order.txt")
         code, _ = run(program, folder, ["strace", "-f", "-y", "-o", trace])
@@ -299,11 +317,8 @@ def order(program, root):
         with open(trace, errors="replace") as f:
             lines = [line.strip() for line in f]
         real_folder = os.path.realpath(folder)
-        steps = [("repair synced", fsync("-repair"))] + backup + [
-            ("backup renamed", renamed("movie.old")),
-            ("its folder synced", fsync(real_folder)),
-            ("repair renamed over the target", renamed("movie.srt")),
-            ("the folder synced", fsync(real_folder))]
+        steps = [("repair synced", fsync("-repair"))] + [
+            (step, pattern or fsync(real_folder)) for step, pattern in backup]
         at = -1
         for step, pattern in steps:
             at = next((i for i in range(at + 1, len(lines))
@@ -317,6 +332,8 @@ def order(program, root):
             r"\d+\s+(write|pwrite64|ftruncate|fallocate)\(", l)) or (
             "movie.srt" in l and "O_TRUNC" in l)]
         failures.check(touched == [], "the target was written: %s" % touched)
+        links = [l for l in lines if re.match(r"\d+\s+link\w*\(", l)]
+        failures.check(links == [], "a link was made: %s" % links)
     TWO_NAMES = False
     return failures
 
@@ -324,28 +341,33 @@ def order(program, root):
 def changed(program, root):
     """Another program changes the file while a run holds at a call: at
     the sync of its repair (the change shows before the last check), or at
-    the rename that replaces the file (the change shows in what the
+    the exchange that replaces the file (the change shows in what the
     exchange took out, and the exchange is undone). Either way the change
-    is kept."""
+    is kept at the file's name, and a backup, if one was made, holds the
+    file as read. A save that a run cut off right after the exchange leaves
+    aside is kept by the next run under a visible name."""
+    global TWO_NAMES
     failures = Failures()
     content = large_file()
     added = b"\n99\n" + T2 + b"\nadded by another program\n"
     # held call, what shows the run is on its way there and how long it
-    # takes at most to get there, how the file changes
+    # takes at most to get there, how the file changes, whether the file
+    # has a second name (its backup is then a copy), whether the run is
+    # killed right after the exchange
     rows = [
-        ("fsync", ".zelvar-", 1.0, "append"),
-        ("renameat2", "movie.old", 0, "append"),
-        ("renameat2", "movie.old", 0, "save by rename"),
+        ("fsync", ".zelvar-", 1.0, "append", False, False),
+        ("renameat2", ".zelvar-", 0.5, "append", False, False),
+        ("renameat2", ".zelvar-", 0.5, "save by rename", False, False),
+        ("renameat2", "movie.old", 0, "save by rename", True, False),
+        ("renameat2", ".zelvar-", 0.5, "save by rename", False, True),
     ]
-    for held, sign, way, how in rows:
-        folder = fresh_folder(root, "changed-%s-%s" % (held, how[:4]), content,
-                              older=False)
+    for held, sign, way, how, TWO_NAMES, killed in rows:
+        folder = fresh_folder(root, "changed", content, older=False)
         target = os.path.join(folder, "movie.srt")
+        repair = repaired(program, root, content)
 
         def edit():
             deadline = time.time() + 30
-            # A long file's repair is made as it is read: its new file
-            # shows before the read ends, and the first sync after it.
             while time.time() < deadline and not any(
                     name.startswith(sign) for name in os.listdir(folder)):
                 time.sleep(0.005)
@@ -359,19 +381,50 @@ def changed(program, root):
                 os.rename(target + ".new", target)
         editor = threading.Thread(target=edit)
         editor.start()
-        code, err = run(program, folder, ["strace", "-f", "-o", "/dev/null", "-e",
-                                          "inject=%s:delay_enter=2000000" % held])
+        hold = "inject=%s:delay_enter=2000000" % held
+        if killed:
+            hold = "inject=%s:delay_enter=1000000:delay_exit=3000000:when=1" % held
+        tracer = subprocess.Popen(
+            ["strace", "-f", "-o", "/dev/null", "-e", hold, program, "movie.srt"],
+            cwd=folder, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if killed:
+            # Killed while it waits on its way out of the exchange.
+            time.sleep(0.2)
+            editor.join()
+            time.sleep(1.2)
+            children = "/proc/%d/task/%d/children" % (tracer.pid, tracer.pid)
+            with open(children) as f:
+                for pid in f.read().split():
+                    os.kill(int(pid), 9)
+        _, err = tracer.communicate(timeout=60)
+        code = tracer.returncode
         editor.join()
-        row = "%s held, %s: " % (held, how)
+        row = "%s held, %s%s%s: " % (held, how, ", a second name" if TWO_NAMES
+                                     else "", ", killed" if killed else "")
+        if killed:
+            code, err = run(program, folder)
+            failures.check(code == 0, row + "the retry's exit code %d" % code)
+            failures.check(err == b"zelvar: movie.srt: kept movie.srt.kept: a run"
+                           b" cut off had left it beside the file, holding bytes"
+                           b" found nowhere else\n", row + "said %r" % err)
+            failures.check(read(target) == repair, row + "the file is not the repair")
+            failures.check(read(target + ".kept") == content + added,
+                           row + "the save is not kept")
+            listing = sorted(os.listdir(folder))
+            failures.check(listing == ["movie.srt", "movie.srt.kept"],
+                           row + "the folder holds %s" % listing)
+            continue
         failures.check(code == 1, row + "exit code %d" % code)
         failures.check(err == b"zelvar: movie.srt: Error: Couldnt replace the original"
                        b" .srt file. (the file changed while it was repaired)\n",
                        row + "said %r" % err)
-        failures.check(sorted(os.listdir(folder)) == ["movie.old", "movie.srt"],
-                       row + "the folder holds %s" % sorted(os.listdir(folder)))
+        listing = sorted(os.listdir(folder))
+        failures.check(listing in (["movie.srt"], ["movie.old", "movie.srt"]),
+                       row + "the folder holds %s" % listing)
         failures.check(read(target) == content + added, row + "the change was lost")
-        failures.check(read(os.path.join(folder, "movie.old")) == content,
+        failures.check(read(os.path.join(folder, "movie.old")) in (None, content),
                        row + "the backup is not the file as read")
+    TWO_NAMES = False
     return failures
 
 

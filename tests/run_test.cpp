@@ -1,5 +1,6 @@
 // Whole runs of the program on files in a scratch folder: what it writes,
 // what it says on standard error, its exit code, and what it leaves alone.
+#include "files.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -425,6 +426,30 @@ TEST(Program, RefusesAFileNameOfTwoCharactersInAFolder) {
   EXPECT_EQ(ReadBytes(folder + "/subs/ab"), "1\n" T1 "\nA\n");
 }
 
+// A link to a file on another file system: the file is replaced where it
+// lives, and its backup beside the link is a copy, since the file cannot
+// move there.
+TEST(Program, ALinkToAFileOnAnotherFileSystem) {
+  std::string folder = ScratchDir();
+  struct stat here, there;
+  char far[] = "/dev/shm/zelvar-test-XXXXXX";
+  if (stat(folder.c_str(), &here) != 0 || stat("/dev/shm", &there) != 0 ||
+      here.st_dev == there.st_dev || mkdtemp(far) == nullptr)
+    GTEST_SKIP() << "no /dev/shm on a file system of its own here";
+  std::string film = std::string(far) + "/film.srt";
+  std::string in = "4\n" T1 "\nA\n\n\n8\n" T2 "\nB";
+  WriteBytes(film, in);
+  WriteBytes(folder + "/movie.old", "an older backup");
+  ASSERT_EQ(symlink(film.c_str(), (folder + "/movie.srt").c_str()), 0);
+  Outcome run = RunProgram(folder, {"movie.srt"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(ReadBytes(film), "1\r\n" T1 "\r\nA\r\n\r\n2\r\n" T2 "\r\nB");
+  EXPECT_EQ(ReadBytes(folder + "/movie.old"), in);
+  EXPECT_EQ(Listing(folder), "movie.old\nmovie.srt -> " + film + "\n");
+  EXPECT_EQ(Listing(far), "film.srt\n");
+  std::filesystem::remove_all(far);
+}
+
 // Whatever stands at the backup name is replaced by the backup, a regular
 // file, and nothing it pointed to is written or created.
 TEST(Program, ReplacesLinksAndPipesAtTheBackupName) {
@@ -504,33 +529,80 @@ TEST(Program, WhatTheFileCarriesComesAlong) {
 // holds the file as it was.
 // A killed run's new files go at the next run in their folder, whichever
 // file they were for; a live run's (it holds their lock) stay.
-TEST(Program, LeftoversOfKilledRunsGo) {
+// What a run cut off left beside a file is settled by the next run on it:
+// what it holds elsewhere goes, the file as read before its repair becomes
+// the backup, anything else is kept under a visible name; what another
+// run holds, another file's, or a name no run makes is left alone, and
+// nothing planted at a name a run might make blocks it.
+TEST(Program, LeftoversOfRunsCutOff) {
+  const std::string kMessy = "3\n" T1 "\nA\n", kRepaired = "1\r\n" T1 "\r\nA\n";
+  const std::string kOlder = "an older backup", kSave = "a save of the user's";
+  enum Plant { kFile, kFolder, kLink };
   struct Case {
     const char* name;
-    const char* leftover;
-    bool held, kept;
+    std::string file; // movie.srt before the run
+    const char* of;   // the leftover's file, movie.srt or another
+    BesideKind kind;
+    std::string bytes; // what the leftover holds
+    Plant plant;
+    bool held; // a live run holds it
+    std::string
+        after; // where its bytes end up: "" gone, "left", "kept", "backup"
   } cases[] = {
-      {"another file's repair", ".zelvar-0123456789abcdef-repair", false,
-       false},
-      {"another file's backup", ".zelvar-0123456789abcdef-backup", false,
-       false},
-      {"a live run's repair", ".zelvar-0123456789abcdef-repair", true, true},
-      {"a name of the user's own", ".zelvar-notes", false, true},
+      {"an unfinished repair", kMessy, "movie.srt", kRepairBeside, kRepaired,
+       kFile, false, ""},
+      {"a repair cut short", kMessy, "movie.srt", kRepairBeside,
+       kRepaired.substr(0, 9), kFile, false, ""},
+      {"a copied backup cut short", kMessy, "movie.srt", kBackupBeside,
+       kMessy.substr(0, 5), kFile, false, ""},
+      {"the older backup", kMessy, "movie.srt", kBackupBeside, kOlder, kFile,
+       false, ""},
+      {"the file as read, moved out by the exchange", kRepaired, "movie.srt",
+       kRepairBeside, kMessy, kFile, false, "backup"},
+      {"a save moved out by the exchange", kRepaired, "movie.srt",
+       kRepairBeside, kSave, kFile, false, "kept"},
+      {"a live run's repair", kMessy, "movie.srt", kRepairBeside, kSave, kFile,
+       true, "left"},
+      {"another file's", kMessy, "other.srt", kRepairBeside, kSave, kFile,
+       false, "left"},
+      {"a folder planted there", kMessy, "movie.srt", kRepairBeside, "",
+       kFolder, false, "left"},
+      {"a link planted there", kMessy, "movie.srt", kBackupBeside, "", kLink,
+       false, "left"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string folder = ScratchDir();
-    WriteBytes(folder + "/movie.srt", "3\n" T1 "\nA\n");
-    std::string leftover = folder + "/" + c.leftover;
-    WriteBytes(leftover, "left by a run");
+    WriteBytes(folder + "/movie.srt", c.file);
+    WriteBytes(folder + "/movie.old", kOlder);
+    std::string of = folder + "/" + c.of;
+    char* name = MakeBesideName(of.c_str(), BesideTag(of.c_str()), c.kind);
+    std::string leftover = name;
+    free(name);
+    if (c.plant == kFolder)
+      ASSERT_EQ(mkdir(leftover.c_str(), 0755), 0);
+    else if (c.plant == kLink)
+      ASSERT_EQ(symlink("movie.srt", leftover.c_str()), 0);
+    else
+      WriteBytes(leftover, c.bytes);
     int lock = open(leftover.c_str(), O_RDONLY);
     ASSERT_GE(lock, 0);
     if (c.held) {
       ASSERT_EQ(flock(lock, LOCK_EX), 0);
     }
-    EXPECT_EQ(RunProgram(folder, {"movie.srt"}).exitCode, 0);
+    Outcome run = RunProgram(folder, {"movie.srt"});
     close(lock);
-    EXPECT_EQ(Exists(leftover), c.kept);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(ReadBytes(folder + "/movie.srt"), kRepaired);
+    std::string backup = c.after == "backup" ? c.bytes
+                         : c.file == kMessy  ? kMessy
+                                             : kOlder;
+    EXPECT_EQ(ReadBytes(folder + "/movie.old"), backup);
+    EXPECT_EQ(Exists(leftover), c.after == "left");
+    EXPECT_EQ(Exists(folder + "/movie.srt.kept"), c.after == "kept");
+    if (c.after == "kept") {
+      EXPECT_EQ(ReadBytes(folder + "/movie.srt.kept"), c.bytes);
+    }
   }
 }
 

@@ -5,6 +5,8 @@
 #include "subtitle/mask.h"
 #include "subtitle/scan.h"
 
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 
 unsigned long SetNumber(char* to, unsigned long& number) {
@@ -141,4 +143,24 @@ bool RebuildSRT(char* data, unsigned long length, unsigned long first,
   }
   written = static_cast<unsigned long>(to - out);
   return true;
+}
+
+char* RepairSRT(char* data, unsigned long length, unsigned long& arrows,
+                unsigned long& repaired) {
+  arrows = 0;
+  if (!ConvertChar(data, length, kPlaceholder, arrows) || arrows == 0) {
+    ReplaceBytes(data, length, kPlaceholder, kArrow);
+    return nullptr;
+  }
+  unsigned long long room =
+      length + static_cast<unsigned long long>(arrows) * kEntryAddsAtMost;
+  char* repair = room <= ULONG_MAX
+                     ? static_cast<char*>(malloc(static_cast<size_t>(room)))
+                     : nullptr;
+  repaired = 0;
+  if (repair != nullptr)
+    RebuildSRT(data, length, 1, arrows, repair, repaired);
+  ReplaceBytes(data, length, kPlaceholder, kArrow);
+  ReplaceBytes(repair, repaired, kPlaceholder, kArrow);
+  return repair;
 }

@@ -34,3 +34,11 @@ unsigned long SetNumber(char* to, unsigned long& number);
 // writing nothing, when arrows is 0, length is 28 or less, or out is null.
 bool RebuildSRT(char* data, unsigned long length, unsigned long first,
                 unsigned long arrows, char* out, unsigned long& written);
+
+// The repair of the length bytes of data, which hold no placeholder: they
+// are masked (ConvertChar), rebuilt from number 1 into a new heap block for
+// the caller to free, and both are unmasked again. Stores the count of
+// timing arrows and the repair's length. Null when there is no timing
+// arrow (arrows is then 0) or no block can be had.
+char* RepairSRT(char* data, unsigned long length, unsigned long& arrows,
+                unsigned long& repaired);
