@@ -51,8 +51,10 @@ std::string ScratchDir() {
     if (c == '/')
       c = '_';
   // The test's own folder holds the scratch folder and room beside it for
-  // what a test keeps out of the scratch folder's listing.
-  fs::path own = fs::temp_directory_path() / "zelvar-tests" / name;
+  // what a test keeps out of the scratch folder's listing. It is named for
+  // the process too, so that two builds' tests running at once keep apart.
+  fs::path own = fs::temp_directory_path() / "zelvar-tests" /
+                 (name + "." + std::to_string(getpid()));
   std::error_code ignored;
   fs::remove_all(own, ignored);
   fs::create_directories(own / "files");
