@@ -24,8 +24,8 @@ static bool Pass(const char* target) {
   FILE* out =
       done ? CreateFileBeside(target, BesideTag(target), kRepairBeside, &made)
            : nullptr;
-  char* second = done ? MakeBesideName(target, BesideTag(target), kBackupBeside)
-                      : nullptr;
+  char* second =
+      done ? MakeBesideName(target, BesideTag(target), kBackupBeside) : nullptr;
   done = out != nullptr && second != nullptr &&
          fwrite(data, 1, length, out) == length && SyncFile(out) &&
          SyncFileAsRead(target, read) && link(target, second) == 0 &&
