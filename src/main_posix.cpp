@@ -17,13 +17,16 @@
 static const char kProgram[] = "zelvar";
 
 // With --check, 1 says that a file would change and 2 that one could not
-// be checked, as cmp and diff say it.
+// be checked, as cmp and diff say it. An answer (--check, --help,
+// --version) that cannot be written ends with 2 as well; a repair whose
+// line cannot be written fails like any repair.
 enum ExitCode {
   kAllDone = 0,
   kSomeFailed = 1,
   kWouldChange = 1,
   kUsageError = 2,
   kNotChecked = 2,
+  kAnswerNotWritten = 2,
 };
 
 static const char kUsage[] =
@@ -44,15 +47,17 @@ static const char kUsage[] =
     "\n"
     "  -c, --check    write nothing; list each FILE a repair would change\n"
     "  -v, --verbose  after each repair, print: FILE: N entries, backup NAME\n"
-    "                 (or: unchanged, for a file in order already)\n"
+    "                 (or: unchanged, for a file in order already); with\n"
+    "                 --check, name each FILE in order on standard error\n"
     "  -h, --help     show this help and exit\n"
     "      --version  show the version and exit\n"
     "  --             end the options, as in: zelvar -- -name.srt\n"
     "\n"
     "Exit status: 0 when every FILE was repaired, 1 when any failed, 2 for a\n"
     "usage error. With --check: 0 when no FILE would change, 1 when one\n"
-    "would, 2 when one could not be checked, or for a usage error. Each\n"
-    "failure is one line on standard error: zelvar: FILE: message (reason).\n";
+    "would, 2 when one could not be checked, when standard output could not\n"
+    "be written, or for a usage error. Each failure is one line on standard\n"
+    "error: zelvar: FILE: message (reason).\n";
 
 static const char kVersion[] =
     "zelvar " ZELVAR_VERSION "\n"
@@ -62,6 +67,11 @@ static const char kVersion[] =
     "There is NO WARRANTY, to the extent permitted by law.\n";
 
 static const char kTryHelp[] = "Try 'zelvar --help'.\n";
+static const char kVerboseToOutput[] =
+    "--verbose cannot be used with -, whose repair goes to standard output";
+static const char kWriteError[] = "write error: %s";
+// With --verbose and --check, on standard error: FILE: in order.
+static const char kInOrder[] = "in order";
 
 // Descriptors 0, 1 and 2 open on the null device when they came closed,
 // so that no file of a run takes their numbers and gets messages written
@@ -93,43 +103,111 @@ static int UsageError(const char* what) {
   return kUsageError;
 }
 
-// A copy of text for a terminal, a heap block: each control byte as \xHH
-// and each backslash doubled, so that a file's name is one line and shows
-// what it holds. Null when no block can be had.
+// The length of the valid UTF-8 character at at, 1 to 4 bytes; 0 when
+// none starts there: a byte that cannot lead, a sequence cut short, an
+// overlong form, a surrogate (ED A0..BF) or a code point past U+10FFFF.
+// Reads no byte past a NUL.
+static unsigned long FindCharLength(const unsigned char* at) {
+  unsigned char lead = at[0], low = 0x80, high = 0xBF; // the second byte's
+  unsigned long length = 0;
+  if (lead < 0x80)
+    return 1;
+  if (lead >= 0xC2 && lead <= 0xDF)
+    length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF)
+    length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4)
+    length = 4;
+  else
+    return 0;
+  if (lead == 0xE0)
+    low = 0xA0;
+  else if (lead == 0xED)
+    high = 0x9F;
+  else if (lead == 0xF0)
+    low = 0x90;
+  else if (lead == 0xF4)
+    high = 0x8F;
+  if (at[1] < low || at[1] > high)
+    return 0;
+  for (unsigned long next = 2; next < length; ++next)
+    if (at[next] < 0x80 || at[next] > 0xBF)
+      return 0;
+  return length;
+}
+
+// A copy of text for a terminal, a heap block: text is read as UTF-8, and
+// each control character (C0, DEL, and C1 as its two bytes) and each byte
+// that is no part of a valid character shows as \xHH, each backslash
+// doubled, so that a file's name is one line and shows what it holds.
+// Null when no block can be had.
 static char* Escaped(const char* text) {
-  size_t size = 1;
-  for (const char* at = text; *at != '\0'; ++at)
-    size += static_cast<unsigned char>(*at) < 0x20 || *at == 0x7F ? 4
-            : *at == '\\'                                         ? 2
-                                                                  : 1;
-  char* escaped = static_cast<char*>(malloc(size));
+  char* escaped = static_cast<char*>(malloc(4 * strlen(text) + 1));
+  if (escaped == nullptr)
+    return nullptr;
   char* to = escaped;
-  for (const char* at = text; escaped != nullptr && *at != '\0'; ++at) {
-    unsigned char c = static_cast<unsigned char>(*at);
-    if (c < 0x20 || c == 0x7F)
-      to += snprintf(to, 5, "\\x%02X", c);
-    else if (c == '\\')
+  const unsigned char* at = reinterpret_cast<const unsigned char*>(text);
+  while (*at != '\0') {
+    unsigned long length = FindCharLength(at);
+    bool control = length == 0 || *at < 0x20 || *at == 0x7F ||
+                   (*at == 0xC2 && at[1] <= 0x9F);
+    unsigned long bytes = length == 0 ? 1 : length;
+    if (control)
+      for (unsigned long byte = 0; byte < bytes; ++byte)
+        to += snprintf(to, 5, "\\x%02X", at[byte]);
+    else if (*at == '\\')
       to += snprintf(to, 3, "\\\\");
-    else
-      *to++ = *at;
+    else {
+      memcpy(to, at, bytes);
+      to += bytes;
+    }
+    at += bytes;
   }
-  if (escaped != nullptr)
-    *to = '\0';
+  *to = '\0';
   return escaped;
 }
 
-// Prints the escaped name of file, then after.
-static void PrintNamed(const char* file, const char* after) {
-  char* name = Escaped(file);
-  if (name != nullptr)
-    printf("%s%s", name, after);
-  free(name);
+// Writes text on standard output at once. False, with errno telling why,
+// when it could not be written.
+static bool PrintOut(const char* text) {
+  errno = 0;
+  bool written =
+      fputs(text, stdout) >= 0 && fflush(stdout) == 0 && ferror(stdout) == 0;
+  if (!written && errno == 0)
+    errno = EIO;
+  return written;
 }
 
-// Prints text on standard output; exit code 0, or 1 when it could not.
+// Prints the escaped name of file, then after. False, with errno telling
+// why, when it could not be written.
+static bool PrintNamed(const char* file, const char* after) {
+  char* name = Escaped(file);
+  char* line = nullptr;
+  if (name != nullptr) {
+    size_t size = strlen(name) + strlen(after) + 1;
+    line = static_cast<char*>(malloc(size));
+    if (line != nullptr)
+      snprintf(line, size, "%s%s", name, after);
+  }
+  bool written = line == nullptr || PrintOut(line);
+  free(line);
+  free(name);
+  return written;
+}
+
+// Says, as cmp does, that standard output could not be written.
+static void ReportWriteError(int error) {
+  char text[128];
+  snprintf(text, sizeof text, kWriteError, strerror(error));
+  ShowMessage(kProgram, text, kErrorMessage);
+}
+
+// Prints text on standard output; exit code 0, or 2 when it could not.
 static int Answer(const char* text) {
-  fputs(text, stdout);
-  return fflush(stdout) == 0 && ferror(stdout) == 0 ? kAllDone : kSomeFailed;
+  if (PrintOut(text))
+    return kAllDone;
+  ReportWriteError(errno);
+  return kAnswerNotWritten;
 }
 
 // The line FILE: TEXT on standard error; escaped, since both may hold
@@ -164,20 +242,23 @@ static bool ReportNotice(const char* file, const char* notice) {
 }
 
 // After a repair, with --verbose: FILE: N entries, backup NAME; or, for a
-// file that was in order already, FILE: N entries, unchanged.
-static void ReportRepair(const char* file, const RunOutcome& outcome) {
+// file that was in order already, FILE: N entries, unchanged. False, with
+// errno telling why, when the line could not be written.
+static bool ReportRepair(const char* file, const RunOutcome& outcome) {
   char* backup = Escaped(outcome.backup);
   size_t size = (backup != nullptr ? strlen(backup) : 0) + 64;
   char* after = static_cast<char*>(malloc(size));
+  bool written = true;
   if (backup != nullptr && after != nullptr) {
     snprintf(after, size, ": %lu %s, %s%s\n", outcome.entries,
              outcome.entries == 1 ? "entry" : "entries",
              outcome.changed ? "backup " : "unchanged",
              outcome.changed ? backup : "");
-    PrintNamed(file, after);
+    written = PrintNamed(file, after);
   }
   free(after);
   free(backup);
+  return written;
 }
 
 int main(int argc, char** argv) {
@@ -209,8 +290,12 @@ int main(int argc, char** argv) {
   }
   if (optind == argc)
     return UsageError("no file given");
+  for (int at = optind; verbose && !check && at < argc; ++at)
+    if (strcmp(argv[at], "-") == 0)
+      return UsageError(kVerboseToOutput);
 
   int code = kAllDone;
+  int outputError = 0; // of the first line that standard output refused
   CallRecord record = CallRecord();
   for (int at = optind; at < argc; ++at) {
     const char* file = argv[at];
@@ -231,16 +316,25 @@ int main(int argc, char** argv) {
       ReportFailure(file, outcome);
       code = check ? kNotChecked : kSomeFailed;
     } else if (check && outcome.changed) {
-      PrintNamed(file, "\n");
+      if (!PrintNamed(file, "\n") && outputError == 0)
+        outputError = errno;
       if (code == kAllDone)
         code = kWouldChange;
-    } else if (verbose && !check && !input)
-      ReportRepair(file, outcome);
-    // Each line goes out at once, in its place among the messages.
-    fflush(stdout);
+    } else if (verbose && check) {
+      ReportNotice(file, kInOrder);
+    } else if (verbose && !input) {
+      if (!ReportRepair(file, outcome) && outputError == 0)
+        outputError = errno;
+    }
   }
-  if (fflush(stdout) != 0 || ferror(stdout) != 0)
-    code = kSomeFailed;
+  // Only --check and --verbose lines reach standard output here: a repair
+  // of standard input wrote and reported its own.
+  if ((check || verbose) && outputError == 0 && fclose(stdout) != 0)
+    outputError = errno;
+  if (outputError != 0) {
+    ReportWriteError(outputError);
+    code = check ? kAnswerNotWritten : kSomeFailed;
+  }
   EndCall(record);
   return code;
 }

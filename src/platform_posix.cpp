@@ -253,7 +253,14 @@ const char* CheckReplaceable(const char* path, const FileStamp& read) {
     return "its folder cannot be opened to make the change durable";
   struct stat status;
   bool known = fstat(descriptor, &status) == 0;
+  // As the system judges it for this run's user, access lists and
+  // read-only mounts included; root passes unless the folder is immutable
+  // or its file system read-only.
+  bool writable = faccessat(descriptor, ".", W_OK | X_OK, AT_EACCESS) == 0;
   close(descriptor);
+  if (!writable)
+    return "the file's folder cannot be written, so no new file can be made "
+           "beside it";
   uid_t user = geteuid();
   if (user == 0)
     return nullptr;

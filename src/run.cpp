@@ -47,6 +47,7 @@ static const char kAnotherRun[] = "another run is repairing it";
 static const char kThroughDescriptor[] =
     "it is reached through a descriptor link; give - to repair standard input";
 static const char kNotResolved[] = "its path cannot be resolved";
+static const char kNotRegular[] = "not a regular file";
 static const char kChangedWhileRead[] =
     "not a regular file of a fixed size, or changed while it was read";
 static const char kTooShort[] = "28 bytes or shorter";
@@ -121,11 +122,19 @@ static bool ReadInput(Run& run, RunOutcome& outcome) {
     run.data = ReadStream(stdin, run.length);
     return run.data != nullptr || Fail(outcome, kOpenFailed, errno);
   }
+  if (IsThroughDescriptorLink(run.path))
+    return Fail(outcome, kOpenFailed, 0, kThroughDescriptor);
+  // A pipe, device, socket or folder is refused before it is opened: an
+  // open may have effects of its own there, or fail for another reason. A
+  // path that cannot be stamped at all, with errno telling why, is left to
+  // the read to report.
+  FileStamp found;
+  errno = 0;
+  if (!GetPathStamp(run.path, found) && errno == 0)
+    return Fail(outcome, kOpenFailed, 0, kNotRegular);
   bool inPlace = run.to == kOverFile;
   if (inPlace && !HoldRunLock(run.path, run.lock))
     return Fail(outcome, kOpenFailed, 0, kAnotherRun);
-  if (IsThroughDescriptorLink(run.path))
-    return Fail(outcome, kOpenFailed, 0, kThroughDescriptor);
   if (inPlace) {
     // The file is replaced where it lives, so a link to it stays a link.
     run.file = ResolvePath(run.path);

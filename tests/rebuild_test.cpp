@@ -19,6 +19,15 @@ using namespace std::string_literals;
 #define T3 "00:00:05,000 --> 00:00:06,000"
 #define H2 "0:00:03,000 --> 00:00:04,000" // one-digit start hour
 
+// Lines a reader takes for timing lines, that the rebuild would take for
+// text.
+#define NO_FRACTION "00:00:03 --> 00:00:04"
+#define EM_DASH "00:00:03,000 \xE2\x80\x94> 00:00:04,000"
+#define EN_DASH "00:00:03,000 \xE2\x80\x93> 00:00:04,000"
+#define SPACED_ARROW "00:00:03,000 - > 00:00:04,000"
+#define SPACED_FRACTION "00:00:03, 500 --> 00:00:04,000"
+#define RIGHT_ARROW "00:00:03,000 \xE2\x86\x92 00:00:04,000"
+
 // A row: a file and its repair. A file that the line check refuses has the
 // fault and its line, and the repair the rebuild alone would make of it
 // where that shows the rebuild keeps to the buffer and the entries.
@@ -248,6 +257,68 @@ const Case kCases[] = {
     },
     {"an arrow at the start of the next line, LF", "1\n" T1 "\n--> A\n", "",
      kNotTimingForm, 3},
+
+    // Near misses by their shape: a time, an arrow and a time at the start
+    // of a line, each time read in any way it can be.
+    {"no fraction, a middle entry",
+     "1\n" T1 "\nA\n\n2\n" NO_FRACTION "\nB\n\n3\n" T3 "\nC", "",
+     kNotTimingForm, 6},
+    {"no fraction, the first entry, CR LF",
+     "1\r\n" NO_FRACTION "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n", "",
+     kNotTimingForm, 2},
+    {"no fraction, right after a byte-order mark, CR-only breaks",
+     "\xEF\xBB\xBF" NO_FRACTION "\rA\r\r2\r" T2 "\rB\r", "", kNotTimingForm, 1},
+    {"an em dash, a middle entry",
+     "1\n" T1 "\nA\n\n2\n" EM_DASH "\nB\n\n3\n" T3 "\nC", "", kNotTimingForm,
+     6},
+    {"an em dash, the first entry, CR LF",
+     "1\r\n" EM_DASH "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n", "", kNotTimingForm,
+     2},
+    {"an en dash, a middle entry",
+     "1\n" T1 "\nA\n\n2\n" EN_DASH "\nB\n\n3\n" T3 "\nC", "", kNotTimingForm,
+     6},
+    {"an en dash, the first entry, CR LF",
+     "1\r\n" EN_DASH "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n", "", kNotTimingForm,
+     2},
+    {"a blank in the arrow, a middle entry",
+     "1\n" T1 "\nA\n\n2\n" SPACED_ARROW "\nB\n\n3\n" T3 "\nC", "",
+     kNotTimingForm, 6},
+    {"a blank in the arrow, the first entry, CR LF",
+     "1\r\n" SPACED_ARROW "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n", "",
+     kNotTimingForm, 2},
+    {"a blank in the fraction, a middle entry",
+     "1\n" T1 "\nA\n\n2\n" SPACED_FRACTION "\nB\n\n3\n" T3 "\nC", "",
+     kNotTimingForm, 6},
+    {"a blank in the fraction, the first entry, CR LF",
+     "1\r\n" SPACED_FRACTION "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n", "",
+     kNotTimingForm, 2},
+    {"a rightwards arrow, a middle entry",
+     "1\n" T1 "\nA\n\n2\n" RIGHT_ARROW "\nB\n\n3\n" T3 "\nC", "",
+     kNotTimingForm, 6},
+    {"a rightwards arrow, the first entry, CR LF",
+     "1\r\n" RIGHT_ARROW "\r\nA\r\n\r\n2\r\n" T2 "\r\nB\r\n", "",
+     kNotTimingForm, 2},
+    {"a rightwards arrow, a middle entry, CR-only breaks",
+     "1\r" T1 "\rA\r\r2\r" RIGHT_ARROW "\rB\r", "", kNotTimingForm, 6},
+    {"only H:M:S and a fraction reads on: 1:2:3:4",
+     "1\n" T1 "\nA\n\n1:2:3:4 \xE2\x86\x92 5:6,7\nB", "", kNotTimingForm, 5},
+    {"only M:S and a fraction reads: 12:30.5",
+     "1\n" T1 "\nA\n\n12:30.5 -> 1:00,0\nB", "", kNotTimingForm, 5},
+    {"a near miss after a '>' of markup on its line",
+     "1\n" T1 "\nA\n\n2:0:0 \xE2\x86\x92 2:0:1 <i>x</i> -> y\nB", "",
+     kNotTimingForm, 5},
+
+    // Ordinary text that holds times and arrows stays text.
+    {"text: 9:00 \u2192 17:00",
+     "1\n" T1 "\n9:00 \xE2\x86\x92 17:00\n\n2\n" T2 "\nB",
+     "1\r\n" T1 "\r\n9:00 \xE2\x86\x92 17:00\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"text: 23:59:58 -> UPLOAD COMPLETE",
+     "1\n" T1 "\n23:59:58 -> UPLOAD COMPLETE\n\n2\n" T2 "\nB",
+     "1\r\n" T1 "\r\n23:59:58 -> UPLOAD COMPLETE\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"text: 12:30 --> 12:30", "1\n" T1 "\n12:30 --> 12:30\n\n2\n" T2 "\nB",
+     "1\r\n" T1 "\r\n12:30 --> 12:30\r\n\r\n2\r\n" T2 "\r\nB"},
+    {"text: Score: 3:2 -> 4:2", "1\n" T1 "\nScore: 3:2 -> 4:2\n\n2\n" T2 "\nB",
+     "1\r\n" T1 "\r\nScore: 3:2 -> 4:2\r\n\r\n2\r\n" T2 "\r\nB"},
 
     // Arrows masking never counts, and counted arrows the walk steps over,
     // must neither shift the entries nor read outside the buffer.

@@ -17,7 +17,9 @@
 #include <string>
 #include <sys/file.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -35,6 +37,10 @@ using namespace std::string_literals;
 #define REPLACE_FAILED "Error: Couldnt replace the original .srt file."
 #define REBUILD_FAILED "Error: Couldnt rebuild the .srt file."
 #define READ_BACK_FAILED "Error: Couldnt open the .srt file for re-replacement."
+#define NOT_REGULAR "not a regular file"
+#define FOLDER_NOT_WRITABLE                                                    \
+  "the file's folder cannot be written, so no new file can be made beside it"
+#define WRITE_ERROR "zelvar: write error: No space left on device\n"
 
 namespace {
 // The line that reports a failed file.
@@ -50,9 +56,9 @@ struct Outcome {
 };
 
 // What the child's standard descriptors are: files the test reads, all
-// three closed, standard output closed, or standard error a pipe whose
-// reader is gone.
-enum Std { kStdFiles, kStdClosed, kStdoutClosed, kStderrNoReader };
+// three closed, standard output closed or the full device, or standard
+// error a pipe whose reader is gone.
+enum Std { kStdFiles, kStdClosed, kStdoutClosed, kStdoutFull, kStderrNoReader };
 
 struct Launch {
   rlim_t fileSizeLimit = 0; // set on the child when not 0
@@ -62,6 +68,24 @@ struct Launch {
   rlim_t openFiles = 0; // a limit on open descriptors, when not 0
   uid_t user = 0;       // the child runs as this user and group, when not 0
 };
+
+// A copy of program that every user may run: in a fresh folder of mode
+// 0755 under /tmp, since the folders of a checkout (a 0700 home, a folder
+// made by mktemp -d) may keep another user out. The caller removes the
+// folder.
+std::string CopyForEveryUser(const std::string& program) {
+  char folder[] = "/tmp/zelvar-program-XXXXXX";
+  if (mkdtemp(folder) == nullptr || chmod(folder, 0755) != 0) {
+    ADD_FAILURE() << "no folder for the program: " << strerror(errno);
+    return program;
+  }
+  std::string copy = std::string(folder) + "/zelvar";
+  std::error_code error;
+  std::filesystem::copy_file(program, copy, error);
+  EXPECT_FALSE(error) << "the program not copied: " << error.message();
+  EXPECT_EQ(chmod(copy.c_str(), 0755), 0);
+  return copy;
+}
 
 // Runs the program with args in folder. The program itself must see to it
 // that a write past a file-size limit fails instead of ending it by SIGXFSZ.
@@ -75,10 +99,12 @@ Outcome RunProgram(const std::string& folder,
   std::string outPath = folder + "/../stdout" + run + ".txt";
   std::string errPath = folder + "/../stderr" + run + ".txt";
   WriteBytes(inPath, launch.input);
+  std::string program =
+      launch.user != 0 ? CopyForEveryUser(launch.program) : launch.program;
   // Made before the fork: a child of a process with threads may not take
   // the heap's lock.
   std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(launch.program.c_str()));
+  argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& arg : args)
     argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
@@ -102,6 +128,11 @@ Outcome RunProgram(const std::string& folder,
       close(descriptor);
     if (launch.std == kStdoutClosed)
       close(1);
+    if (launch.std == kStdoutFull) {
+      int full = open("/dev/full", O_WRONLY);
+      dup2(full, 1);
+      close(full);
+    }
     if (launch.user != 0 &&
         (setgroups(0, nullptr) != 0 || setgid(launch.user) != 0 ||
          setuid(launch.user) != 0))
@@ -117,13 +148,15 @@ Outcome RunProgram(const std::string& folder,
       struct rlimit limit = {launch.openFiles, launch.openFiles};
       setrlimit(RLIMIT_NOFILE, &limit);
     }
-    execv(launch.program.c_str(), argv.data());
+    execv(program.c_str(), argv.data());
     _exit(127);
   }
   if (launch.std == kStderrNoReader)
     close(broken[1]);
   int status = 0;
   waitpid(child, &status, 0);
+  if (program != launch.program)
+    std::filesystem::remove_all(program.substr(0, program.rfind('/')));
   Outcome outcome;
   outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   outcome.out = ReadBytes(outPath);
@@ -256,13 +289,42 @@ TEST(Program, CommandLines) {
       {"- with standard output closed", "-", 1, "",
        Said("-", REPLACE_FAILED, "standard output is closed"), "", MESSY,
        ZELVAR_PROGRAM, 0, kStdoutClosed},
+      {"-v with --check names what is in order", "-v --check done.srt a.srt", 1,
+       "a.srt\n", "zelvar: done.srt: in order\n", ""},
+      {"-v with -", "-v -", 2, "",
+       "zelvar: --verbose cannot be used with -, whose repair goes to "
+       "standard output\n",
+       "", MESSY},
+      {"--check, standard output full", "--check a.srt", 2, "", WRITE_ERROR, "",
+       "", ZELVAR_PROGRAM, 0, kStdoutFull},
+      {"--help, standard output full", "--help", 2, "", WRITE_ERROR, "", "",
+       ZELVAR_PROGRAM, 0, kStdoutFull},
+      {"--version, standard output full", "--version", 2, "", WRITE_ERROR, "",
+       "", ZELVAR_PROGRAM, 0, kStdoutFull},
+      {"-v, standard output full: repaired, and the run fails", "-v a.srt", 1,
+       "", WRITE_ERROR, "a.old=M a.srt=R", "", ZELVAR_PROGRAM, 0, kStdoutFull},
+      {"-, standard output full", "-", 1, "",
+       Said("-", REPLACE_FAILED,
+            "standard output could not be written: No space left on device"),
+       "", MESSY, ZELVAR_PROGRAM, 0, kStdoutFull},
+      {"a name with U+0085", "--check a\xC2\x85.srt", 1, "a\\xC2\\x85.srt\n",
+       "", ""},
+      {"a name with U+009B", "--check a\xC2\x9Bm.srt", 1, "a\\xC2\\x9Bm.srt\n",
+       "", ""},
+      {"a name with a lone 0xFF", "--check a\xFF.srt", 1, "a\\xFF.srt\n", "",
+       ""},
+      {"a Cyrillic name",
+       "--check \xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.srt", 1,
+       "\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.srt\n", "", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::string folder = scratch + "/" + std::to_string(&c - cases);
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    for (const char* name : {"-a.srt", "a.srt", "a.sub", "b.srt", "x.s",
-                             "x.old", "ro.srt", "a\x1b[1mb.srt"})
+    for (const char* name :
+         {"-a.srt", "a.srt", "a.sub", "b.srt", "x.s", "x.old", "ro.srt",
+          "a\x1b[1mb.srt", "a\xC2\x85.srt", "a\xC2\x9Bm.srt", "a\xFF.srt",
+          "\xD1\x84\xD0\xB8\xD0\xBB\xD1\x8C\xD0\xBC.srt"})
       WriteBytes(folder + "/" + name, MESSY);
     ASSERT_EQ(chmod((folder + "/ro.srt").c_str(), 0444), 0);
     WriteBytes(folder + "/one.srt", "7\n" T1 "\nOnly\n");
@@ -321,6 +383,15 @@ TEST(Program, RefusalsChangeNothing) {
     entries += "7\n" T1 "\n<i>a > b</i>\n\n";
   unsigned long lines = std::count(entries.begin(), entries.end(), '\n');
   std::string near = "9\n00:00:02.400 --> 00:00:05.200\n";
+  auto nearMiss = [](const std::string& line) {
+    return Said("movie.srt", REBUILD_FAILED,
+                "line " + line +
+                    " looks like a timing line but is not in the form "
+                    "00:00:00,000 --> 00:00:00,000");
+  };
+  std::string arrows;
+  while (arrows.size() < (3UL << 20))
+    arrows += "->";
   struct Case {
     const char* name;
     std::string file, content, message;
@@ -350,6 +421,20 @@ TEST(Program, RefusalsChangeNothing) {
             "00:00:00,000 --> 00:00:00,000")},
       {"two arrows on a line", "movie.srt", "1\r\n" T1 " -->\r\nA\r\n",
        Said("movie.srt", REBUILD_FAILED, "line 2 holds two timing arrows")},
+      {"a near miss with an em dash", "movie.srt",
+       "1\n" T1 "\nA\n\n2\n00:00:03,000 \xE2\x80\x94> 00:00:04,000\nB\n",
+       nearMiss("6")},
+      {"a near miss with a rightwards arrow after a byte-order mark",
+       "movie.srt",
+       "\xEF\xBB\xBF"
+       "1\r\n00:00:03,000 \xE2\x86\x92 00:00:04,000\r\nA\r\n\r\n2\r\n" T2
+       "\r\nB\r\n",
+       nearMiss("2")},
+      {"a near miss without a fraction, CR-only breaks", "movie.srt",
+       "1\r" T1 "\rA\r\r2\r00:00:03 --> 00:00:04\rB\r", nearMiss("6")},
+      {"a line of 1.5 million arrows, checked in one pass", "movie.srt",
+       arrows + "\n",
+       Said("movie.srt", REBUILD_FAILED, "no timing line found")},
       {"a timing line cut short: nothing to rebuild", "movie.srt",
        "some words before it\n1\n00:00:01,000 --> 00:0",
        Said("movie.srt", READ_BACK_FAILED, "no timing line is complete")},
@@ -628,6 +713,8 @@ TEST(Program, FilesThatCannotBeReplacedAsTheyAre) {
        "replaced"},
       {"a folder that cannot be read", 0333, kNobody, 0644,
        "its folder cannot be opened to make the change durable"},
+      {"a folder that cannot be written", 0555, kNobody, 0644,
+       FOLDER_NOT_WRITABLE},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -796,13 +883,20 @@ TEST(Faults, FailedWritesChangeNothing) {
 // A read-only target cannot be opened; in a folder that cannot be written
 // the backup cannot be made. Either way nothing changes.
 TEST(Faults, WhatCannotBeWrittenIsRefused) {
+  // Root makes the file or folder immutable, which the system refuses
+  // otherwise; another user's folder has no search permission either.
+  bool root = geteuid() == 0;
   struct Case {
     const char* name;
     bool folderItself;
     const char* message;
+    const char* reason;
   } cases[] = {
-      {"read-only file", false, OPEN_FAILED},
-      {"folder that cannot be written", true, REPLACE_FAILED},
+      {"read-only file", false, OPEN_FAILED,
+       root ? "Operation not permitted" : "Permission denied"},
+      {"folder that cannot be written", true,
+       root ? REPLACE_FAILED : OPEN_FAILED,
+       root ? FOLDER_NOT_WRITABLE : "Permission denied"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -811,10 +905,8 @@ TEST(Faults, WhatCannotBeWrittenIsRefused) {
     std::string locked = c.folderItself ? folder : folder + "/movie.srt";
     if (!MakeUnwritable(locked))
       GTEST_SKIP() << "root, and no immutable files on this file system";
-    // Root makes the file immutable, which the system refuses otherwise.
-    const char* reason =
-        geteuid() == 0 ? "Operation not permitted" : "Permission denied";
-    ExpectRefused(folder, {"movie.srt"}, Said("movie.srt", c.message, reason));
+    ExpectRefused(folder, {"movie.srt"},
+                  Said("movie.srt", c.message, c.reason));
     MakeWritable(locked);
   }
 }
@@ -824,21 +916,28 @@ TEST(Faults, TargetsThatAreNoFilesAreRefusedWithoutAHang) {
   ASSERT_EQ(mkdir((folder + "/folder.srt").c_str(), 0755), 0);
   ASSERT_EQ(mkfifo((folder + "/pipe.srt").c_str(), 0600), 0);
   WriteBytes(folder + "/empty.srt", "");
-  const std::string kNoFile =
-      "not a regular file of a fixed size, or changed while it was read";
+  // A socket, which no open reaches.
+  sockaddr_un address = sockaddr_un();
+  address.sun_family = AF_UNIX;
+  std::string socketPath = folder + "/socket.srt";
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  memcpy(address.sun_path, socketPath.c_str(), socketPath.size() + 1);
+  int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(
+      bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address),
+      0);
   struct Case {
     std::string target, reason;
   } cases[] = {
-      {"folder.srt", "Is a directory"},
-      {"pipe.srt", kNoFile},
-      {"/dev/null", kNoFile},
-      {"/dev/zero", kNoFile},
-      {"empty.srt", "28 bytes or shorter"},
+      {"folder.srt", NOT_REGULAR}, {"pipe.srt", NOT_REGULAR},
+      {"socket.srt", NOT_REGULAR}, {"/dev/null", NOT_REGULAR},
+      {"/dev/zero", NOT_REGULAR},  {"empty.srt", "28 bytes or shorter"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
     ExpectRefused(folder, {c.target}, Said(c.target, OPEN_FAILED, c.reason));
   }
+  close(listening);
 }
 
 // A block device holding a subtitle file's bytes would be read whole and
@@ -863,10 +962,8 @@ TEST(Faults, ABlockDeviceIsRefusedUntouched) {
     GTEST_SKIP() << "no loop device here";
   ASSERT_EQ(
       mknod((folder + "/disk.srt").c_str(), S_IFBLK | 0600, status.st_rdev), 0);
-  ExpectRefused(
-      folder, {"disk.srt"},
-      Said("disk.srt", OPEN_FAILED,
-           "not a regular file of a fixed size, or changed while it was read"));
+  ExpectRefused(folder, {"disk.srt"},
+                Said("disk.srt", OPEN_FAILED, NOT_REGULAR));
   EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
   EXPECT_EQ(ReadBytes(image).substr(0, bytes.size()), bytes);
   EXPECT_EQ(ReadBytes(image).size(), 65536u);

@@ -148,6 +148,31 @@ two-files)
   cp "$sample" a.srt && cp "$sample" b.srt
   expect_refused a.srt b.srt
   ;;
+near-miss) # each line a reader takes for a timing line refuses the file,
+  # untouched and with no backup, as the Linux build refuses it
+  em=$'\342\200\224' en=$'\342\200\223' right=$'\342\206\222'
+  t1='00:00:01,000 --> 00:00:02,500' t3='00:00:05,000 --> 00:00:06,000'
+  mkdir native
+  for line in '00:00:03 --> 00:00:04' "00:00:03,000 $em> 00:00:04,000" \
+    "00:00:03,000 $en> 00:00:04,000" '00:00:03,000 - > 00:00:04,000' \
+    '00:00:03, 500 --> 00:00:04,000' "00:00:03,000 $right 00:00:04,000"; do
+    for layout in middle first LF; do
+      case $layout in
+      middle) printf '1\r\n%s\r\nA\r\n\r\n2\r\n%s\r\nB\r\n\r\n3\r\n%s\r\nC\r\n' \
+        "$t1" "$line" "$t3" ;;
+      first) printf '1\r\n%s\r\nA\r\n\r\n2\r\n%s\r\nB\r\n' "$line" "$t3" ;;
+      LF) printf '1\n%s\nA\n\n2\n%s\nB\n\n3\n%s\nC\n' "$t1" "$line" "$t3" ;;
+      esac >movie.srt
+      cp movie.srt native/movie.srt
+      "$native" native/movie.srt 2>/dev/null &&
+        fail "$layout, $line: the Linux build repaired it"
+      cmp -s movie.srt native/movie.srt && [ ! -e native/movie.old ] ||
+        fail "$layout, $line: the Linux build changed files"
+      expect_refused movie.srt
+      [ ! -e movie.old ] || fail "$layout, $line: a backup was made"
+    done
+  done
+  ;;
 killed) # killed at any moment: the file as it was or repaired, never cut;
   # then a plain retry repairs it, keeps the backup and leaves nothing else
   awk 'BEGIN { for (i = 1; i <= 400000; i++)

@@ -149,37 +149,179 @@ static bool IsArrowInRepair(const char* data, unsigned long length,
   return IsTimingArrow(repair + kUntestedBytes + 2 + stray - start);
 }
 
-// Where the check stands: the last timing arrow met, if any.
-struct LastArrow {
-  unsigned long at;
-  bool seen;
+// Moves at over a run of 1 to most digits that no further digit follows;
+// false when the run there is longer, or there is none.
+static bool SkipNumber(const char* data, unsigned long end, unsigned long& at,
+                       unsigned long most) {
+  return SkipDigits(data, end, at, most) && (at == end || !IsDigit(data[at]));
+}
+
+// Moves at over the fraction of a time: one of ",.:", a blank or none, and
+// 1 to 3 digits.
+static bool SkipFraction(const char* data, unsigned long end,
+                         unsigned long& at) {
+  if (!SkipOne(data, end, at, ",.:"))
+    return false;
+  SkipOne(data, end, at, " \t");
+  return SkipNumber(data, end, at, 3);
+}
+
+// A time is D{1,3}:D{1,2}:D{1,2}, with or without a fraction, or
+// D{1,3}:D{1,2} with one. The bytes from at can be read as a time ending at
+// up to three places (1:2:3 reads as H:M:S and as M:S with ':' before its
+// fraction); stores each in ends and returns how many there are. Each run
+// of digits is taken whole, since an arrow or a blank must follow the time.
+static unsigned long FindTimeEnds(const char* data, unsigned long end,
+                                  unsigned long at, unsigned long ends[3]) {
+  if (!SkipNumber(data, end, at, 3) || !SkipOne(data, end, at, ":") ||
+      !SkipNumber(data, end, at, 2))
+    return 0;
+  unsigned long count = 0;
+  unsigned long minutesAndSeconds = at;
+  if (SkipFraction(data, end, minutesAndSeconds))
+    ends[count++] = minutesAndSeconds;
+  if (SkipOne(data, end, at, ":") && SkipNumber(data, end, at, 2)) {
+    ends[count++] = at;
+    if (SkipFraction(data, end, at))
+      ends[count++] = at;
+  }
+  return count;
+}
+
+// True when a time begins at at, whatever follows it: D{1,3}:D{1,2}, one of
+// ",.:", a blank or none, and a digit.
+static bool StartsWithTime(const char* data, unsigned long end,
+                           unsigned long at) {
+  if (!SkipNumber(data, end, at, 3) || !SkipOne(data, end, at, ":") ||
+      !SkipNumber(data, end, at, 2) || !SkipOne(data, end, at, ",.:"))
+    return false;
+  SkipOne(data, end, at, " \t");
+  return at < end && IsDigit(data[at]);
+}
+
+// An en dash, an em dash and a rightwards arrow in UTF-8: 0xE2, then two
+// bytes of their own.
+static const char kWideLead = '\xE2';
+static const char kRightArrowLast = '\x92';
+
+static bool IsWideDash(const char* data, unsigned long end, unsigned long at) {
+  return end - at >= 3 && data[at] == kWideLead && data[at + 1] == '\x80' &&
+         (data[at + 2] == '\x93' || data[at + 2] == '\x94');
+}
+
+static bool IsRightArrow(const char* data, unsigned long end,
+                         unsigned long at) {
+  return end - at >= 3 && data[at] == kWideLead && data[at + 1] == '\x86' &&
+         data[at + 2] == kRightArrowLast;
+}
+
+// Moves at over an arrow a reader takes for a timing arrow: dashes, blanks
+// and '>'; en or em dashes, dashes, blanks and '>'; or U+2192. False when
+// none begins at at.
+static bool SkipArrow(const char* data, unsigned long end, unsigned long& at) {
+  if (IsRightArrow(data, end, at)) {
+    at += 3;
+    return true;
+  }
+  unsigned long first = at;
+  while (IsWideDash(data, end, at))
+    at += 3;
+  if (at == first && (at == end || data[at] != '-'))
+    return false;
+  while (at < end && data[at] == '-')
+    ++at;
+  SkipBlanks(data, end, at);
+  return SkipOne(data, end, at, ">");
+}
+
+// True when the '>' at at can end such an arrow: a dash, an en dash or an
+// em dash stands in front of it, blanks aside.
+static bool EndsDashedArrow(const char* data, unsigned long at) {
+  while (at > 0 && (data[at - 1] == ' ' || data[at - 1] == '\t'))
+    --at;
+  return at > 0 &&
+         (data[at - 1] == '-' || (at >= 3 && IsWideDash(data, at, at - 3)));
+}
+
+// True when the line from start holds an arrow that masking counts.
+static bool HoldsTimingArrow(const char* data, unsigned long length,
+                             unsigned long start) {
+  for (unsigned long at = start; at < length && !IsLineBreak(data[at]); ++at)
+    if (data[at] == kArrow && at >= kUntestedBytes && IsTimingArrow(data + at))
+      return true;
+  return false;
+}
+
+// True when the line from start begins, read in any of the ways a time can
+// be read, with blanks, a time, blanks, an arrow, blanks and a time, but
+// holds no arrow that masking counts. A line that does not begin with
+// blanks and a digit costs a byte or two.
+static bool IsNearMissLine(const char* data, unsigned long length,
+                           unsigned long start) {
+  unsigned long at = start;
+  SkipBlanks(data, length, at);
+  if (at == length || !IsDigit(data[at]))
+    return false;
+  unsigned long ends[3];
+  unsigned long count = FindTimeEnds(data, length, at, ends);
+  for (unsigned long reading = 0; reading < count; ++reading) {
+    unsigned long arrow = ends[reading];
+    SkipBlanks(data, length, arrow);
+    if (!SkipArrow(data, length, arrow))
+      continue;
+    SkipBlanks(data, length, arrow);
+    if (StartsWithTime(data, length, arrow))
+      return !HoldsTimingArrow(data, length, start);
+  }
+  return false;
+}
+
+// Where the check stands. It asks for the start of a line at places in
+// the order they stand, so the bytes in front of the last place asked
+// about are not looked at again, and each line is tested whole once: a
+// line full of arrows costs one pass.
+struct LineWalk {
+  unsigned long content;
+  unsigned long asked;  // the last place asked about
+  unsigned long start;  // the start of its line
+  unsigned long tested; // the start of the last line tested whole
+  bool anyTested;
+  unsigned long lastArrow; // the last timing arrow met
+  bool arrowSeen;
 };
 
-// The line of the '>' at at, with '-' in front of it: a timing line whose
-// start must be a start time and blanks alone, or a stray '>' that must not
-// end a near miss.
-static LineFault CheckDashArrow(const char* data, unsigned long length,
-                                unsigned long content, unsigned long at,
-                                LastArrow& last) {
-  if (at < kUntestedBytes || !IsTimingArrow(data + at)) {
-    unsigned long start = FindLineStart(data, content, at);
-    bool arrowInRepair =
-        last.seen && IsArrowInRepair(data, length, last.at, start, at);
-    return arrowInRepair || IsNearMiss(data, start, at) ? kNotTimingForm
-                                                        : kNoLineFault;
-  }
-  LastArrow before = last;
-  last.at = at;
-  last.seen = true;
-  bool standard =
-      at > content + kArrowOffset
-          ? IsLineBreak(data[at - kArrowOffset - 1]) &&
-                IsStandardStart(data + at - kArrowOffset)
-          : at == content + kArrowOffset && IsStandardStart(data + content);
-  if (standard)
+static unsigned long LineStartOf(const char* data, LineWalk& walk,
+                                 unsigned long at) {
+  unsigned long start = at;
+  while (start > walk.asked && !IsLineBreak(data[start - 1]))
+    --start;
+  if (start > walk.asked)
+    walk.start = start;
+  walk.asked = at;
+  return walk.start;
+}
+
+// True the first time the line from start is met.
+static bool IsUntested(LineWalk& walk, unsigned long start) {
+  if (walk.anyTested && walk.tested == start)
+    return false;
+  walk.tested = start;
+  walk.anyTested = true;
+  return true;
+}
+
+// The line of the timing arrow at at: a start time and blanks alone may
+// stand in front of its "--", and no other timing arrow on its line.
+static LineFault CheckTimingArrow(const char* data, LineWalk& walk,
+                                  unsigned long at) {
+  unsigned long before = walk.lastArrow;
+  bool seen = walk.arrowSeen;
+  walk.lastArrow = at;
+  walk.arrowSeen = true;
+  if (HasStandardStart(data, walk.content, at))
     return kNoLineFault;
-  unsigned long start = FindLineStart(data, content, at);
-  if (before.seen && before.at >= start)
+  unsigned long start = LineStartOf(data, walk, at);
+  if (seen && before >= start)
     return kTwoArrows;
   unsigned long time = start;
   if (!SkipStartTime(data, at - 2, time, ",") || time != at - 2)
@@ -187,20 +329,60 @@ static LineFault CheckDashArrow(const char* data, unsigned long length,
   return kNoLineFault;
 }
 
-// Both a timing arrow and a near miss end in "->": memchr finds each '>',
-// and only one with a dash in front of it is looked at.
+// The line of a '>' that masking does not count, or of a U+2192 (at its
+// last byte): a near miss, or a '>' the repair would make a timing arrow.
+// A line is tested for near misses once, at the first such arrow on it: a
+// start time, blanks and dashes can only end at the line's first '>', and
+// the reading of a time, an arrow and a time starts at the line's start
+// whichever arrow was met.
+static LineFault CheckOtherArrow(const char* data, unsigned long length,
+                                 LineWalk& walk, unsigned long at) {
+  bool dash = data[at] == kArrow && data[at - 1] == '-';
+  if (data[at] == kArrow && !EndsDashedArrow(data, at))
+    return kNoLineFault;
+  unsigned long start = LineStartOf(data, walk, at);
+  if (dash && walk.arrowSeen &&
+      IsArrowInRepair(data, length, walk.lastArrow, start, at))
+    return kNotTimingForm;
+  if (!IsUntested(walk, start))
+    return kNoLineFault;
+  bool nearMiss = (dash && IsNearMiss(data, start, at)) ||
+                  IsNearMissLine(data, length, start);
+  return nearMiss ? kNotTimingForm : kNoLineFault;
+}
+
+// Where the first byte equal to value stands from at on; length when none.
+static unsigned long FindByte(const char* data, unsigned long length,
+                              unsigned long at, char value) {
+  const void* found =
+      at < length ? memchr(data + at, value, length - at) : nullptr;
+  return found != nullptr ? static_cast<unsigned long>(
+                                static_cast<const char*>(found) - data)
+                          : length;
+}
+
+// Every line that could be at fault holds a '>' or a U+2192: memchr finds
+// each '>' and each last byte of a U+2192, and they are looked at in the
+// order they stand.
 LineFault CheckTimingLines(const char* data, unsigned long length,
                            unsigned long& line) {
   unsigned long content = FindContentStart(data, length);
-  LastArrow last = {0, false};
-  for (unsigned long at = 1; at < length; ++at) {
-    const void* found = memchr(data + at, kArrow, length - at);
-    if (found == nullptr)
-      break;
-    at = static_cast<unsigned long>(static_cast<const char*>(found) - data);
-    if (data[at - 1] != '-')
-      continue;
-    LineFault fault = CheckDashArrow(data, length, content, at, last);
+  LineWalk walk = {content, content, content, 0, false, 0, false};
+  unsigned long arrow = FindByte(data, length, 1, kArrow);
+  unsigned long right = FindByte(data, length, 2, kRightArrowLast);
+  while (arrow < length || right < length) {
+    unsigned long at = arrow < right ? arrow : right;
+    LineFault fault = kNoLineFault;
+    if (at == arrow) {
+      fault = at >= kUntestedBytes && IsTimingArrow(data + at)
+                  ? CheckTimingArrow(data, walk, at)
+                  : CheckOtherArrow(data, length, walk, at);
+      arrow = FindByte(data, length, at + 1, kArrow);
+    } else {
+      if (IsRightArrow(data, length, at - 2))
+        fault = CheckOtherArrow(data, length, walk, at);
+      right = FindByte(data, length, at + 1, kRightArrowLast);
+    }
     if (fault != kNoLineFault) {
       line = CountLines(data, at);
       return fault;

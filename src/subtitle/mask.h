@@ -38,12 +38,18 @@ enum LineFault {
   kTwoArrows,     // two timing arrows on one line
 };
 
-// Checks the lines of data (unmasked) that hold "->". A line with a timing
-// arrow must have nothing in front of the arrow's "--" but blanks, a start
-// time D{1,3}:D{1,2}:D{1,2},D{1,3} and blanks, and one arrow only; a line
-// without one must not begin with blanks, D{1,3}:D{1,2}:D{1,2}, one of
-// ",.:", D{1,3}, blanks and "-...>" (a near miss). Returns the first fault
-// and stores the line it stands on (from 1); kNoLineFault, storing nothing,
+// Checks the lines of data (unmasked). A line with a timing arrow must
+// have nothing in front of the arrow's "--" but blanks, a start time
+// D{1,3}:D{1,2}:D{1,2},D{1,3} and blanks, and one arrow only. A line
+// without one is a near miss when it begins with blanks,
+// D{1,3}:D{1,2}:D{1,2}, one of ",.:", D{1,3}, blanks and "-...>"; or when
+// it begins, read in any way, with blanks, a time, blanks, an arrow, blanks
+// and a time, where a time is D{1,3}:D{1,2}:D{1,2} with or without a
+// fraction, or D{1,3}:D{1,2} with one (a fraction: one of ",.:", a blank or
+// none, D{1,3}), and an arrow is dashes, blanks and '>', or en or em dashes,
+// dashes, blanks and '>', or U+2192 (the dashes and arrow in UTF-8). The
+// first line starts after a byte-order mark. Returns the first fault and
+// stores the line it stands on (from 1); kNoLineFault, storing nothing,
 // when there is none.
 LineFault CheckTimingLines(const char* data, unsigned long length,
                            unsigned long& line);
