@@ -28,6 +28,7 @@ void EndCall(CallRecord& record) {
     free(record.backupFiles[at]);
   free(record.backupStamps);
   free(record.backupFiles);
+  free(record.clearFolders);
   record = CallRecord();
 }
 
@@ -121,13 +122,19 @@ static bool IsFileBeforeRepair(const Target& target, char* bytes,
   return before;
 }
 
-// Settles the leftover at name, of kind, which the run holds. backup holds
-// the backup's bytes (read once, when first needed; null when there is
-// none).
+// What a leftover is compared with besides the file as read: the bytes a
+// leftover may hold elsewhere, the backup's read once when first needed.
+struct Elsewhere {
+  const char* repair;
+  unsigned long repaired;
+  char* backup; // null when there is none
+  unsigned long backupLength;
+  bool backupRead;
+};
+
+// Settles the leftover at name, of kind, which the run holds.
 static void SettleLeftover(Target& target, const char* name, BesideKind kind,
-                           const char* repair, unsigned long repaired,
-                           char*& backup, unsigned long& backupLength,
-                           bool& backupRead) {
+                           Elsewhere& elsewhere) {
   if (IsNameOfFile(name, target.read)) {
     if (RemoveFile(name))
       TakeOwnChange(target);
@@ -137,12 +144,13 @@ static void SettleLeftover(Target& target, const char* name, BesideKind kind,
   char* bytes = Readfile(name, count, nullptr, false);
   if (bytes == nullptr)
     return; // what cannot be read is left as it is
-  if (!backupRead)
-    backup = Readfile(target.backup, backupLength, nullptr, false);
-  backupRead = true;
+  if (!elsewhere.backupRead)
+    elsewhere.backup =
+        Readfile(target.backup, elsewhere.backupLength, nullptr, false);
+  elsewhere.backupRead = true;
   if (IsStartOf(bytes, count, target.data, target.length) ||
-      IsStartOf(bytes, count, backup, backupLength) ||
-      IsStartOf(bytes, count, repair, repaired))
+      IsStartOf(bytes, count, elsewhere.backup, elsewhere.backupLength) ||
+      IsStartOf(bytes, count, elsewhere.repair, elsewhere.repaired))
     RemoveFile(name);
   else if (kind == kRepairBeside && IsFileBeforeRepair(target, bytes, count) &&
            ReplaceByRename(name, target.backup))
@@ -152,48 +160,61 @@ static void SettleLeftover(Target& target, const char* name, BesideKind kind,
   free(bytes);
 }
 
-// Settles the leftovers of target's tag in the folder of path.
-static void SettleIn(Target& target, const char* path, const char* repair,
-                     unsigned long repaired, char*& backup,
-                     unsigned long& backupLength, bool& backupRead) {
+// True when the call found the folder at folder clear of leftovers.
+static bool IsClear(const CallRecord* record, const FileStamp& folder) {
+  for (unsigned long at = 0; record != nullptr && at < record->folders; ++at)
+    if (IsOneFile(record->clearFolders[at], folder))
+      return true;
+  return false;
+}
+
+// Settles the leftovers of target's tag in the folder of path. A folder
+// that holds none of any file is recorded, and not looked through again in
+// the call: a run leaves none behind unless it is cut off, and then the
+// call ends with it.
+static void SettleIn(Target& target, const char* path, Elsewhere& elsewhere,
+                     CallRecord* record) {
+  FileStamp folder;
+  bool known = GetFolderStamp(path, folder);
+  if (known && IsClear(record, folder))
+    return;
   unsigned long count = 0;
-  char** names = ListFolderOf(path, count);
-  size_t folder = FolderLength(path);
+  char** names = ListBesideNames(path, count);
+  if (count == 0 && known && record != nullptr &&
+      Grow(reinterpret_cast<void**>(&record->clearFolders), record->folders,
+           sizeof folder))
+    record->clearFolders[record->folders++] = folder;
+  size_t length = FolderLength(path);
   unsigned long long tag = BesideTag(target.file);
   for (unsigned long at = 0; at < count; ++at) {
     BesideKind kind;
     if (!IsBesideName(names[at], tag, kind))
       continue;
-    size_t size = folder + strlen(names[at]) + 1;
+    size_t size = length + strlen(names[at]) + 1;
     char* name = static_cast<char*>(malloc(size));
     if (name == nullptr)
       continue;
-    memcpy(name, path, folder);
-    memcpy(name + folder, names[at], size - folder);
+    memcpy(name, path, length);
+    memcpy(name + length, names[at], size - length);
     int hold = -1;
     if (HoldLeftover(name, hold))
-      SettleLeftover(target, name, kind, repair, repaired, backup, backupLength,
-                     backupRead);
+      SettleLeftover(target, name, kind, elsewhere);
     ReleaseRunLock(hold);
     free(name);
   }
   FreeNames(names, count);
 }
 
-void SettleLeftovers(Target& target, const char* repair,
-                     unsigned long repaired) {
-  char* backup = nullptr;
-  unsigned long backupLength = 0;
-  bool backupRead = false;
-  SettleIn(target, target.file, repair, repaired, backup, backupLength,
-           backupRead);
+void SettleLeftovers(Target& target, const char* repair, unsigned long repaired,
+                     CallRecord* record) {
+  Elsewhere elsewhere = {repair, repaired, nullptr, 0, false};
+  SettleIn(target, target.file, elsewhere, record);
   FileStamp fileFolder, backupFolder;
   if (GetFolderStamp(target.file, fileFolder) &&
       GetFolderStamp(target.backup, backupFolder) &&
       !IsOneFile(fileFolder, backupFolder))
-    SettleIn(target, target.backup, repair, repaired, backup, backupLength,
-             backupRead);
-  free(backup);
+    SettleIn(target, target.backup, elsewhere, record);
+  free(elsewhere.backup);
 }
 
 // How the backup is made, decided once for a run.

@@ -8,11 +8,14 @@
 
 // What the runs of one call have done that its later runs must know: the
 // backups written, each with the file it was written for, so that none is
-// written over.
+// written over; and the folders found to hold nothing that runs cut off
+// left, so that each is looked through once.
 struct CallRecord {
   unsigned long backups;
   FileStamp* backupStamps;
   char** backupFiles;
+  unsigned long folders;
+  FileStamp* clearFolders;
 };
 
 // Releases what the record holds.
@@ -53,8 +56,8 @@ enum Delivery {
 //
 // A leftover that is a name of the file itself goes, and target.read takes
 // the change time that leaves.
-void SettleLeftovers(Target& target, const char* repair,
-                     unsigned long repaired);
+void SettleLeftovers(Target& target, const char* repair, unsigned long repaired,
+                     CallRecord* record);
 
 // The name of the file of this call whose backup stands at backup, written
 // just now; null when there is none (or no record).

@@ -176,6 +176,18 @@ bool IsBesideName(const char* name, unsigned long long tag, BesideKind& kind) {
   return false;
 }
 
+bool AddName(char**& names, unsigned long& count, const char* name) {
+  char** grown =
+      static_cast<char**>(realloc(names, (count + 1) * sizeof(char*)));
+  if (grown != nullptr)
+    names = grown;
+  char* copy = grown != nullptr ? strdup(name) : nullptr;
+  if (copy == nullptr)
+    return false;
+  names[count++] = copy;
+  return true;
+}
+
 void FreeNames(char** names, unsigned long count) {
   for (unsigned long at = 0; at < count; ++at)
     free(names[at]);

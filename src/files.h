@@ -54,7 +54,11 @@ char* MakeBesideName(const char* path, unsigned long long tag, BesideKind kind);
 // gives for tag; stores its kind.
 bool IsBesideName(const char* name, unsigned long long tag, BesideKind& kind);
 
-// Frees what ListFolderOf gives.
+// Adds a copy of name to the count names (heap blocks) in the heap array
+// names; false, leaving them, when no room can be had.
+bool AddName(char**& names, unsigned long& count, const char* name);
+
+// Frees what ListBesideNames gives.
 void FreeNames(char** names, unsigned long count);
 
 // The tag of the files made beside the file at path: a hash (FNV-1a) of

@@ -122,11 +122,11 @@ unsigned long long NewRandomNumber();
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
                        BesideKind kind, char** made);
 
-// The names of the entries in the folder that holds path: an array of
-// heap blocks, each and the array for the caller to free (FreeNames in
-// files.h), and their count. Null, with count 0, when the folder cannot be
-// listed.
-char** ListFolderOf(const char* path, unsigned long& count);
+// The names of the entries in the folder that holds path that start with
+// kBesideStart: an array of heap blocks, each and the array for the caller
+// to free (FreeNames in files.h), and their count. Null, with count 0, when
+// there are none or the folder cannot be listed.
+char** ListBesideNames(const char* path, unsigned long& count);
 
 // Takes hold of the file at name, a file made beside another that a run
 // cut off may have left, so that no other run takes it meanwhile: true,

@@ -351,7 +351,7 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   return nullptr;
 }
 
-char** ListFolderOf(const char* path, unsigned long& count) {
+char** ListBesideNames(const char* path, unsigned long& count) {
   count = 0;
   int folder = OpenFolderOf(path);
   DIR* listing = folder >= 0 ? fdopendir(folder) : nullptr;
@@ -361,16 +361,11 @@ char** ListFolderOf(const char* path, unsigned long& count) {
     return nullptr;
   }
   char** names = nullptr;
-  for (const struct dirent* entry; (entry = readdir(listing)) != nullptr;) {
-    char** grown =
-        static_cast<char**>(realloc(names, (count + 1) * sizeof(char*)));
-    char* name = grown != nullptr ? strdup(entry->d_name) : nullptr;
-    if (grown != nullptr)
-      names = grown;
-    if (name == nullptr)
+  size_t start = strlen(kBesideStart);
+  for (const struct dirent* entry; (entry = readdir(listing)) != nullptr;)
+    if (strncmp(entry->d_name, kBesideStart, start) == 0 &&
+        !AddName(names, count, entry->d_name))
       break;
-    names[count++] = name;
-  }
   closedir(listing);
   return names;
 }

@@ -203,29 +203,24 @@ FILE* CreateFileBeside(const char* path, unsigned long long tag,
   return nullptr;
 }
 
-char** ListFolderOf(const char* path, unsigned long& count) {
+char** ListBesideNames(const char* path, unsigned long& count) {
   count = 0;
   size_t folder = FolderLength(path);
-  char* pattern = static_cast<char*>(malloc(folder + 2));
+  size_t start = strlen(kBesideStart);
+  char* pattern = static_cast<char*>(malloc(folder + start + 2));
   if (pattern == nullptr)
     return nullptr;
   memcpy(pattern, path, folder);
-  memcpy(pattern + folder, "*", 2);
+  memcpy(pattern + folder, kBesideStart, start);
+  memcpy(pattern + folder + start, "*", 2);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   free(pattern);
   char** names = nullptr;
   for (bool more = search != INVALID_HANDLE_VALUE; more;
-       more = FindNextFileA(search, &found) != 0) {
-    char** grown =
-        static_cast<char**>(realloc(names, (count + 1) * sizeof(char*)));
-    char* name = grown != nullptr ? _strdup(found.cFileName) : nullptr;
-    if (grown != nullptr)
-      names = grown;
-    if (name == nullptr)
+       more = FindNextFileA(search, &found) != 0)
+    if (!AddName(names, count, found.cFileName))
       break;
-    names[count++] = name;
-  }
   if (search != INVALID_HANDLE_VALUE)
     FindClose(search);
   return names;

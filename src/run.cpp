@@ -254,7 +254,7 @@ static bool Deliver(Run& run, RunOutcome& outcome, CallRecord* record) {
   // file would lose it.
   Target target = {run.path,   run.file, run.backup, run.data,
                    run.length, run.read, nullptr};
-  SettleLeftovers(target, run.repair, run.repaired);
+  SettleLeftovers(target, run.repair, run.repaired, record);
   const char* owner =
       outcome.changed ? FindBackupOwner(record, run.backup) : nullptr;
   Delivery delivery = kDelivered;
