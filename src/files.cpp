@@ -136,6 +136,16 @@ bool HoldsExactly(const char* path, const char* data, unsigned long length) {
 static const char* const kBesideKinds[] = {"backup", "repair"};
 static const size_t kHexDigits = 16;
 
+// A number no other run can foresee: the platform's entropy and a count
+// of calls, mixed (splitmix64).
+static unsigned long long NewRandomNumber() {
+  static unsigned long long calls = 0;
+  unsigned long long number = GetEntropy() ^ ++calls;
+  number = (number ^ (number >> 30)) * 0xBF58476D1CE4E5B9ULL;
+  number = (number ^ (number >> 27)) * 0x94D049BB133111EBULL;
+  return number ^ (number >> 31);
+}
+
 char* MakeBesideName(const char* path, unsigned long long tag,
                      BesideKind kind) {
   size_t folder = FolderLength(path);
@@ -186,6 +196,29 @@ bool AddName(char**& names, unsigned long& count, const char* name) {
     return false;
   names[count++] = copy;
   return true;
+}
+
+// Tries of fresh names before a run gives up making a file beside another.
+static const int kNameTries = 16;
+
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made) {
+  for (int tries = 0; tries < kNameTries; ++tries) {
+    char* name = MakeBesideName(path, tag, kind);
+    if (name == nullptr)
+      return nullptr;
+    FILE* file = CreateNewFile(name);
+    if (file != nullptr) {
+      *made = name;
+      return file;
+    }
+    int error = errno;
+    free(name);
+    errno = error;
+    if (error != EEXIST)
+      return nullptr;
+  }
+  return nullptr;
 }
 
 void FreeNames(char** names, unsigned long count) {

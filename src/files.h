@@ -50,6 +50,14 @@ bool HoldsExactly(const char* path, const char* data, unsigned long length);
 // names is made here and told here alone.
 char* MakeBesideName(const char* path, unsigned long long tag, BesideKind kind);
 
+// Creates a new file (CreateNewFile) under a fresh name of kind beside the
+// file at path, for the file of tag (BesideTag), and stores that name, a
+// heap block for the caller to free, in made; a name that is taken is
+// passed over for another. Null, with errno telling why, when none can be
+// made.
+FILE* CreateFileBeside(const char* path, unsigned long long tag,
+                       BesideKind kind, char** made);
+
 // True when name (a name in a folder, no path) is one that MakeBesideName
 // gives for tag; stores its kind.
 bool IsBesideName(const char* name, unsigned long long tag, BesideKind& kind);

@@ -108,19 +108,16 @@ enum BesideKind { kBackupBeside, kRepairBeside };
 extern const char kBesideStart[];
 extern const char kBesideEnd[];
 
-// A number no other run can foresee, for the names of the files a run
-// makes beside a file.
-unsigned long long NewRandomNumber();
+// Bits no other user can know ahead: from the system's random source,
+// or else from its clocks and the process; files.cpp mixes them.
+unsigned long long GetEntropy();
 
-// Creates a new file for reading and writing ("w+b") in the folder of path,
-// exclusively (so never through a link, and never over a file that stands
-// there), under a fresh name of kind for the file of tag (BesideTag), and
-// stores that name, a heap block for the caller to free, in made. A name
-// that is taken is passed over for another. The new file is locked (Linux)
-// or unshared (Windows) while it is open, so that no other run takes it for
-// a cut-off run's. Null, with errno telling why, when none can be made.
-FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made);
+// Creates a new file at name for reading and writing ("w+b"), exclusively
+// (so never through a link, and never over a file that stands there; errno
+// is then EEXIST). It is locked (Linux) or unshared (Windows) while it is
+// open, so that no other run takes it for a cut-off run's. Null, with
+// errno telling why, when it cannot be made.
+FILE* CreateNewFile(const char* name);
 
 // The names of the entries in the folder that holds path that start with
 // kBesideStart: an array of heap blocks, each and the array for the caller

@@ -301,54 +301,33 @@ bool SyncFile(FILE* file) {
 const char kBesideStart[] = ".zelvar-";
 const char kBesideEnd[] = "";
 
-// From the system's random source; where it fails, from the clock and the
-// process, mixed (splitmix64), which no other user can know ahead.
-unsigned long long NewRandomNumber() {
-  unsigned long long number = 0;
-  if (getrandom(&number, sizeof number, GRND_NONBLOCK) == sizeof number)
-    return number;
+unsigned long long GetEntropy() {
+  unsigned long long bits = 0;
+  if (getrandom(&bits, sizeof bits, GRND_NONBLOCK) == sizeof bits)
+    return bits;
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
-  static unsigned long long calls = 0;
-  number = static_cast<unsigned long long>(now.tv_nsec) ^
-           (static_cast<unsigned long long>(now.tv_sec) << 30) ^
-           (static_cast<unsigned long long>(getpid()) << 40) ^ ++calls;
-  number = (number ^ (number >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  number = (number ^ (number >> 27)) * 0x94D049BB133111EBULL;
-  return number ^ (number >> 31);
+  return static_cast<unsigned long long>(now.tv_nsec) ^
+         (static_cast<unsigned long long>(now.tv_sec) << 30) ^
+         (static_cast<unsigned long long>(getpid()) << 40);
 }
 
-// Tries of fresh names before a run gives up making a file beside another.
-static const int kNameTries = 16;
-
-FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made) {
-  for (int tries = 0; tries < kNameTries; ++tries) {
-    char* name = MakeBesideName(path, tag, kind);
-    if (name == nullptr)
-      return nullptr;
-    // O_EXCL: an existing name, a link included, fails. The lock tells a
-    // live run's file from a cut-off run's for as long as the file is open.
-    int descriptor = OpenPath(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC,
-                              S_IRUSR | S_IWUSR);
-    if (descriptor >= 0)
-      flock(descriptor, LOCK_EX | LOCK_NB);
-    FILE* file = descriptor < 0 ? nullptr : fdopen(descriptor, "w+b");
-    if (file != nullptr) {
-      *made = name;
-      return file;
-    }
+FILE* CreateNewFile(const char* name) {
+  // O_EXCL: an existing name, a link included, fails. The lock tells a
+  // live run's file from a cut-off run's for as long as the file is open.
+  int descriptor =
+      OpenPath(name, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, S_IRUSR | S_IWUSR);
+  if (descriptor < 0)
+    return nullptr;
+  flock(descriptor, LOCK_EX | LOCK_NB);
+  FILE* file = fdopen(descriptor, "w+b");
+  if (file == nullptr) {
     int error = errno;
-    if (descriptor >= 0) {
-      close(descriptor);
-      UnlinkPath(name);
-    }
-    free(name);
+    close(descriptor);
+    UnlinkPath(name);
     errno = error;
-    if (error != EEXIST)
-      return nullptr;
   }
-  return nullptr;
+  return file;
 }
 
 char** ListBesideNames(const char* path, unsigned long& count) {

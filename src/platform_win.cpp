@@ -151,55 +151,35 @@ bool SyncFile(FILE* file) {
 const char kBesideStart[] = "zelvar-";
 const char kBesideEnd[] = ".tmp";
 
-// The performance counter, the clock and the process, mixed (splitmix64):
-// no other run can foresee them.
-unsigned long long NewRandomNumber() {
+unsigned long long GetEntropy() {
   LARGE_INTEGER counter;
   QueryPerformanceCounter(&counter);
-  static unsigned long long calls = 0;
-  unsigned long long number =
-      static_cast<unsigned long long>(counter.QuadPart) ^
-      (static_cast<unsigned long long>(GetTickCount64()) << 20) ^
-      (static_cast<unsigned long long>(GetCurrentProcessId()) << 40) ^ ++calls;
-  number = (number ^ (number >> 30)) * 0xBF58476D1CE4E5B9ULL;
-  number = (number ^ (number >> 27)) * 0x94D049BB133111EBULL;
-  return number ^ (number >> 31);
+  return static_cast<unsigned long long>(counter.QuadPart) ^
+         (static_cast<unsigned long long>(GetTickCount64()) << 20) ^
+         (static_cast<unsigned long long>(GetCurrentProcessId()) << 40);
 }
 
-// Tries of fresh names before a run gives up making a file beside another.
-static const int kNameTries = 16;
-
-FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made) {
-  for (int tries = 0; tries < kNameTries; ++tries) {
-    char* name = MakeBesideName(path, tag, kind);
-    if (name == nullptr)
-      return nullptr;
-    // CREATE_NEW fails on any name that exists, a link included; the file
-    // is unshared while it is open, so no other run takes it meanwhile.
-    HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-      int descriptor =
-          _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
-      FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b");
-      if (file != nullptr) {
-        *made = name;
-        return file;
-      }
-      if (descriptor >= 0)
-        _close(descriptor);
-      else
-        CloseHandle(handle);
-      DeleteFileA(name);
-      free(name);
-      return nullptr;
-    }
+FILE* CreateNewFile(const char* name) {
+  // CREATE_NEW fails on any name that exists, a link included.
+  HANDLE handle = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
     DWORD error = GetLastError();
-    free(name);
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
-      return nullptr;
+    errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS
+                ? EEXIST
+                : EACCES;
+    return nullptr;
   }
+  int descriptor =
+      _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_BINARY);
+  FILE* file = descriptor < 0 ? nullptr : _fdopen(descriptor, "w+b");
+  if (file != nullptr)
+    return file;
+  if (descriptor >= 0)
+    _close(descriptor);
+  else
+    CloseHandle(handle);
+  DeleteFileA(name);
   return nullptr;
 }
 
