@@ -79,8 +79,8 @@ static const int kKeptTries = 100;
 // Moves the file at name aside, in its folder, to a visible name that
 // says what it is: the file's own name and ".kept" (".kept2", ... where
 // that is taken), never over another file. Stores the new name in
-// target.kept when it holds none yet.
-static bool KeepAside(Target& target, const char* name) {
+// target.kept when it holds none yet; a file that cannot be moved stays.
+static void KeepAside(Target& target, const char* name) {
   const char* own = target.path + FolderLength(target.path);
   size_t folder = FolderLength(name);
   size_t size = folder + strlen(own) + sizeof ".kept" + 8;
@@ -93,12 +93,10 @@ static bool KeepAside(Target& target, const char* name) {
              own, tries);
     moved = RenameWithoutReplacing(name, kept);
   }
-  if (moved && target.kept == nullptr) {
+  if (moved && target.kept == nullptr)
     target.kept = kept;
-    return true;
-  }
-  free(kept);
-  return moved;
+  else
+    free(kept);
 }
 
 // True when the count bytes at bytes are those of of, or its first ones.
@@ -148,14 +146,16 @@ static void SettleLeftover(Target& target, const char* name, BesideKind kind,
     elsewhere.backup =
         Readfile(target.backup, elsewhere.backupLength, nullptr, false);
   elsewhere.backupRead = true;
-  if (IsStartOf(bytes, count, target.data, target.length) ||
+  bool elsewhereToo =
+      IsStartOf(bytes, count, target.data, target.length) ||
       IsStartOf(bytes, count, elsewhere.backup, elsewhere.backupLength) ||
-      IsStartOf(bytes, count, elsewhere.repair, elsewhere.repaired))
+      IsStartOf(bytes, count, elsewhere.repair, elsewhere.repaired);
+  // A backup under way reaches its name.
+  bool backupUnderWay = !elsewhereToo && kind == kRepairBeside &&
+                        IsFileBeforeRepair(target, bytes, count);
+  if (elsewhereToo)
     RemoveFile(name);
-  else if (kind == kRepairBeside && IsFileBeforeRepair(target, bytes, count) &&
-           ReplaceByRename(name, target.backup))
-    ; // the backup under way has reached its name
-  else
+  else if (!backupUnderWay || !ReplaceByRename(name, target.backup))
     KeepAside(target, name);
   free(bytes);
 }
@@ -166,6 +166,14 @@ static bool IsClear(const CallRecord* record, const FileStamp& folder) {
     if (IsOneFile(record->clearFolders[at], folder))
       return true;
   return false;
+}
+
+// True when the folders that hold the two paths are one; false also when
+// either cannot be told.
+static bool IsSameFolder(const char* first, const char* second) {
+  FileStamp one, other;
+  return GetFolderStamp(first, one) && GetFolderStamp(second, other) &&
+         IsOneFile(one, other);
 }
 
 // Settles the leftovers of target's tag in the folder of path. A folder
@@ -209,10 +217,7 @@ void SettleLeftovers(Target& target, const char* repair, unsigned long repaired,
                      CallRecord* record) {
   Elsewhere elsewhere = {repair, repaired, nullptr, 0, false};
   SettleIn(target, target.file, elsewhere, record);
-  FileStamp fileFolder, backupFolder;
-  if (GetFolderStamp(target.file, fileFolder) &&
-      GetFolderStamp(target.backup, backupFolder) &&
-      !IsOneFile(fileFolder, backupFolder))
+  if (!IsSameFolder(target.file, target.backup))
     SettleIn(target, target.backup, elsewhere, record);
   free(elsewhere.backup);
 }
@@ -281,12 +286,16 @@ static FILE* WriteBeside(const Target& target, const char* repair,
 // Where the file as read goes once the repair has its name, at made: to
 // the backup's name, or away when a copy stands there. A file as read that
 // cannot be moved is copied instead, and if that fails too, kept aside.
+// The folder is synced last; a move into the file's own folder has synced
+// it already.
 static Delivery PutAway(Target& target, const char* made, BackupWay way,
                         CallRecord* record) {
   if (way == kCopyBytes) {
     RemoveFile(made);
   } else if (ReplaceByRename(made, target.backup)) {
     RecordBackup(record, target);
+    if (IsSameFolder(target.file, target.backup))
+      return kDelivered;
   } else {
     int error = errno;
     if (!CopyBackup(target, record)) {
@@ -351,9 +360,9 @@ Delivery ReplaceFile(Target& target, const char* repair, unsigned long repaired,
   int error = errno;
   if (out != nullptr)
     fclose(out);
-  // A repair that has not taken the file's place goes: the name made
-  // holds it still, or holds another file now (the file as read, or a file
-  // saved meanwhile), or nothing.
+  // A repair that has not taken the file's place goes. The name made may
+  // hold another file by now (the file as read, or a file saved
+  // meanwhile), or nothing: then it is left.
   FileStamp named;
   if (GetPathStamp(made, named) && IsOneFile(named, madeStamp))
     RemoveFile(made);

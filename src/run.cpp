@@ -105,7 +105,6 @@ static bool Fail(RunOutcome& outcome, Message message, int error,
                  const char* reason = nullptr, unsigned long line = 0) {
   outcome.failed = true;
   outcome.message = message;
-  outcome.error = error;
   if (reason != nullptr && line != 0)
     snprintf(outcome.reason, sizeof outcome.reason, reason, line);
   else if (reason != nullptr)
@@ -181,9 +180,9 @@ static bool NameBackup(Run& run, RunOutcome& outcome) {
     return Fail(outcome, kBackupFailed, ENOMEM);
   if (!MakeBackupPath(run.path, run.backup))
     return Fail(outcome, kBackupFailed, 0, kShortName);
-  // A second name of the file at the backup's name is what a run cut off
-  // after its backup leaves: it is replaced like any older backup. The same
-  // name, or a link to the file, is not.
+  // A second name of the file at the backup's name (made by hand) is
+  // replaced, by a copy, like any older backup. The same name, or a link to
+  // the file, is not.
   if (IsSameFile(run.path, run.backup) &&
       (!IsSecondName(run.backup) || EndsInOld(run.path)))
     return Fail(outcome, kBackupFailed, 0, kBackupIsFile);

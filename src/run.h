@@ -34,7 +34,6 @@ enum RunMode { kRepairFile, kCheckFile };
 struct RunOutcome {
   bool failed;
   Message message;
-  int error; // errno of the failed call; 0 when there was none
   char reason[200];
   unsigned long entries;
   bool changed;
