@@ -20,8 +20,7 @@
 #include <time.h>
 #include <unistd.h>
 
-bool ShowMessage(const char* caption, const char* text, MessageStyle style) {
-  (void)style;
+bool ShowMessage(const char* caption, const char* text, MessageStyle) {
   fprintf(stderr, "%s: %s\n", caption, text);
   return fflush(stderr) == 0 && ferror(stderr) == 0;
 }
@@ -29,16 +28,7 @@ bool ShowMessage(const char* caption, const char* text, MessageStyle style) {
 // The folder part of path as its own text, "." for none: a heap block.
 static char* CopyFolder(const char* path) {
   size_t length = FolderLength(path);
-  char* folder = static_cast<char*>(malloc(length + 2));
-  if (folder == nullptr)
-    return nullptr;
-  if (length == 0)
-    memcpy(folder, ".", 2);
-  else {
-    memcpy(folder, path, length);
-    folder[length] = '\0';
-  }
-  return folder;
+  return length == 0 ? strdup(".") : strndup(path, length);
 }
 
 // The folder that holds path, opened to be read, synced or worked in; -1,
@@ -70,24 +60,12 @@ static At SplitPath(const char* path) {
   return at;
 }
 
+// Closes what SplitPath opened, leaving errno as the call made it.
 static void EndAt(const At& at) {
+  int error = errno;
   if (at.folder >= 0)
     close(at.folder);
-}
-
-static int StatPath(const char* path, struct stat* status, int flags) {
-  At at = SplitPath(path);
-  int result =
-      at.folder == -1 ? -1 : fstatat(at.folder, at.name, status, flags);
-  EndAt(at);
-  return result;
-}
-
-static int UnlinkPath(const char* path) {
-  At at = SplitPath(path);
-  int result = at.folder == -1 ? -1 : unlinkat(at.folder, at.name, 0);
-  EndAt(at);
-  return result;
+  errno = error;
 }
 
 static int OpenPath(const char* path, int flags, mode_t mode) {
@@ -103,10 +81,8 @@ static int RenamePath(const char* from, const char* to, unsigned flags) {
                    ? -1
                    : renameat2(source.folder, source.name, target.folder,
                                target.name, flags);
-  int error = errno;
   EndAt(source);
   EndAt(target);
-  errno = error;
   return result;
 }
 
@@ -116,24 +92,23 @@ static int LinkPath(const char* from, const char* to) {
       source.folder == -1 || target.folder == -1
           ? -1
           : linkat(source.folder, source.name, target.folder, target.name, 0);
-  int error = errno;
   EndAt(source);
   EndAt(target);
-  errno = error;
   return result;
 }
 
 bool RemoveFile(const char* path) {
-  return UnlinkPath(path) == 0;
+  At at = SplitPath(path);
+  bool removed = at.folder != -1 && unlinkat(at.folder, at.name, 0) == 0;
+  EndAt(at);
+  return removed;
 }
 
 bool IsSameFile(const char* first, const char* second) {
-  if (strcmp(first, second) == 0)
-    return true;
   struct stat a, b;
-  if (stat(first, &a) != 0 || stat(second, &b) != 0)
-    return false;
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  return strcmp(first, second) == 0 ||
+         (stat(first, &a) == 0 && stat(second, &b) == 0 &&
+          a.st_dev == b.st_dev && a.st_ino == b.st_ino);
 }
 
 bool IsSecondName(const char* path) {
@@ -146,10 +121,9 @@ bool IsFolderSeparator(char c) {
   return c == '/';
 }
 
-static unsigned long long ChangeTimeOf(const struct stat& status) {
-  return static_cast<unsigned long long>(status.st_ctim.tv_sec) *
-             1000000000ULL +
-         static_cast<unsigned long long>(status.st_ctim.tv_nsec);
+static unsigned long long Nanoseconds(const struct timespec& time) {
+  return static_cast<unsigned long long>(time.tv_sec) * 1000000000ULL +
+         static_cast<unsigned long long>(time.tv_nsec);
 }
 
 // The stamp of a file by its status; false for anything but a regular file.
@@ -159,10 +133,8 @@ static bool StampOf(const struct stat& status, FileStamp& stamp) {
   stamp.device = status.st_dev;
   stamp.index = status.st_ino;
   stamp.size = static_cast<unsigned long long>(status.st_size);
-  stamp.modified =
-      static_cast<unsigned long long>(status.st_mtim.tv_sec) * 1000000000ULL +
-      static_cast<unsigned long long>(status.st_mtim.tv_nsec);
-  stamp.changed = ChangeTimeOf(status);
+  stamp.modified = Nanoseconds(status.st_mtim);
+  stamp.changed = Nanoseconds(status.st_ctim);
   stamp.links = status.st_nlink;
   stamp.mode = status.st_mode & 07777;
   stamp.owner = status.st_uid;
@@ -176,8 +148,13 @@ bool GetFileStamp(FILE* file, FileStamp& stamp) {
 }
 
 bool GetPathStamp(const char* path, FileStamp& stamp) {
+  At at = SplitPath(path);
   struct stat status;
-  return StatPath(path, &status, 0) == 0 && StampOf(status, stamp);
+  bool known = at.folder != -1 &&
+               fstatat(at.folder, at.name, &status, 0) == 0 &&
+               StampOf(status, stamp);
+  EndAt(at);
+  return known;
 }
 
 FILE* OpenFile(const char* path, bool forWriting) {
@@ -220,12 +197,10 @@ bool IsThroughDescriptorLink(const char* path) {
     char* next = nullptr;
     if (size > 0 && folder != nullptr) {
       target[size] = '\0';
-      size_t room = strlen(folder) + static_cast<size_t>(size) + 2;
-      next = static_cast<char*>(malloc(room));
-      if (next != nullptr && target[0] == '/')
-        snprintf(next, room, "%s", target);
-      else if (next != nullptr)
-        snprintf(next, room, "%s/%s", folder, target);
+      if (target[0] == '/')
+        next = strdup(target);
+      else if (asprintf(&next, "%s/%s", folder, target) < 0)
+        next = nullptr;
     }
     free(folder);
     free(at);
@@ -324,7 +299,7 @@ FILE* CreateNewFile(const char* name) {
   if (file == nullptr) {
     int error = errno;
     close(descriptor);
-    UnlinkPath(name);
+    RemoveFile(name);
     errno = error;
   }
   return file;
@@ -456,7 +431,7 @@ bool RenameWithoutReplacing(const char* from, const char* to) {
     return false;
   // Where the file system cannot refuse to replace, a link can: it fails
   // on a name that exists.
-  return LinkPath(from, to) == 0 && UnlinkPath(from) == 0;
+  return LinkPath(from, to) == 0 && RemoveFile(from);
 }
 
 bool SyncFileAsRead(const char* path, const FileStamp& read) {
