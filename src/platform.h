@@ -158,7 +158,9 @@ bool ReplaceByRename(const char* from, const char* to);
 bool RenameWithoutReplacing(const char* from, const char* to);
 
 // Makes the bytes of the file at path durable, when it is still the file
-// as read (read). False when it is not, or cannot be synced.
+// as read (read). False when it is not, or cannot be synced, and always
+// where files do not exchange (kFilesExchange): only a file as read that
+// becomes the backup needs it.
 bool SyncFileAsRead(const char* path, const FileStamp& read);
 
 // True where files can trade names in one step (ExchangeFiles).

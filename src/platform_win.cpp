@@ -33,18 +33,21 @@ static bool GetFileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION& id) {
 }
 
 bool IsSameFile(const char* first, const char* second) {
-  if (_stricmp(first, second) == 0)
-    return true;
   BY_HANDLE_FILE_INFORMATION a, b;
-  if (!GetFileIdentity(first, a) || !GetFileIdentity(second, b))
-    return false;
-  return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
-         a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
+  return _stricmp(first, second) == 0 ||
+         (GetFileIdentity(first, a) && GetFileIdentity(second, b) &&
+          a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+          a.nFileIndexHigh == b.nFileIndexHigh &&
+          a.nFileIndexLow == b.nFileIndexLow);
 }
 
 bool IsFolderSeparator(char c) {
   return c == '/' || c == '\\' || c == ':';
+}
+
+// One 64-bit number from the two halves the system gives.
+static unsigned long long Join(DWORD high, DWORD low) {
+  return (static_cast<unsigned long long>(high) << 32) | low;
 }
 
 static HANDLE HandleOf(FILE* file) {
@@ -58,15 +61,12 @@ static bool StampOf(HANDLE handle, FileStamp& stamp) {
       !GetFileInformationByHandle(handle, &id) ||
       (id.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     return false;
+  stamp = FileStamp(); // no permission bits, owner or group here
   stamp.device = id.dwVolumeSerialNumber;
-  stamp.index = (static_cast<unsigned long long>(id.nFileIndexHigh) << 32) |
-                id.nFileIndexLow;
-  stamp.size = (static_cast<unsigned long long>(id.nFileSizeHigh) << 32) |
-               id.nFileSizeLow;
+  stamp.index = Join(id.nFileIndexHigh, id.nFileIndexLow);
+  stamp.size = Join(id.nFileSizeHigh, id.nFileSizeLow);
   stamp.modified =
-      (static_cast<unsigned long long>(id.ftLastWriteTime.dwHighDateTime)
-       << 32) |
-      id.ftLastWriteTime.dwLowDateTime;
+      Join(id.ftLastWriteTime.dwHighDateTime, id.ftLastWriteTime.dwLowDateTime);
   // The change time, which a program cannot set back as it can the time of
   // the last write; 0 where the system does not tell it.
   FILE_BASIC_INFO basic;
@@ -76,9 +76,6 @@ static bool StampOf(HANDLE handle, FileStamp& stamp) {
           ? static_cast<unsigned long long>(basic.ChangeTime.QuadPart)
           : 0;
   stamp.links = id.nNumberOfLinks;
-  stamp.mode = 0;
-  stamp.owner = 0;
-  stamp.group = 0;
   return true;
 }
 
@@ -106,15 +103,12 @@ bool IsSecondName(const char* path) {
          GetPathStamp(path, stamp) && stamp.links >= 2;
 }
 
-bool IsThroughDescriptorLink(const char* path) {
-  (void)path;
+bool IsThroughDescriptorLink(const char*) {
   return false;
 }
 
-const char* CheckReplaceable(const char* path, const FileStamp& read) {
-  // A new file takes its folder's access rules, as the file did.
-  (void)path;
-  (void)read;
+// A new file takes its folder's access rules, as the file did.
+const char* CheckReplaceable(const char*, const FileStamp&) {
   return nullptr;
 }
 
@@ -127,20 +121,17 @@ char* ResolvePath(const char* path) {
   return _strdup(path);
 }
 
-bool HoldRunLock(const char* path, int& lock) {
-  // The runtime's streams share their files for reading and writing, so a
-  // lock here would shut out the run's own later opens. None is needed for
-  // the file's sake: it is replaced whole, so a second run reads either it
-  // as it was or its repair, and the check of its state before the rename
-  // keeps a change made meanwhile.
-  (void)path;
+// The runtime's streams share their files for reading and writing, so a
+// lock here would shut out the run's own later opens. None is needed for
+// the file's sake: it is replaced whole, so a second run reads either it as
+// it was or its repair, and the check of its state before the rename keeps
+// a change made meanwhile.
+bool HoldRunLock(const char*, int& lock) {
   lock = -1;
   return true;
 }
 
-void ReleaseRunLock(int lock) {
-  (void)lock;
-}
+void ReleaseRunLock(int) {}
 
 bool SyncFile(FILE* file) {
   return fflush(file) == 0 && ferror(file) == 0 &&
@@ -235,8 +226,7 @@ bool GetFolderStamp(const char* path, FileStamp& stamp) {
   if (known) {
     stamp = FileStamp();
     stamp.device = id.dwVolumeSerialNumber;
-    stamp.index = (static_cast<unsigned long long>(id.nFileIndexHigh) << 32) |
-                  id.nFileIndexLow;
+    stamp.index = Join(id.nFileIndexHigh, id.nFileIndexLow);
   }
   return known;
 }
@@ -245,16 +235,11 @@ bool RemoveFile(const char* path) {
   return DeleteFileA(path) != 0;
 }
 
-void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
-  // A new file takes its folder's access rules, as the file beside it did.
-  (void)file;
-  (void)from;
-  (void)like;
-}
+// A new file takes its folder's access rules, as the file beside it did.
+void CopyFileAccess(FILE*, const char*, const FileStamp&) {}
 
-bool SyncFolderOf(const char* path) {
-  // Every move is written through: nothing is left to sync.
-  (void)path;
+// Every move is written through: nothing is left to sync.
+bool SyncFolderOf(const char*) {
   return true;
 }
 
@@ -282,30 +267,16 @@ bool RenameWithoutReplacing(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool SyncFileAsRead(const char* path, const FileStamp& read) {
-  // Flushing a file's buffers needs write access.
-  HANDLE file =
-      CreateFileA(path, GENERIC_READ | GENERIC_WRITE,
-                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE)
-    return false;
-  FileStamp now;
-  bool synced = StampOf(file, now) && IsSameState(now, read) &&
-                FlushFileBuffers(file) != 0;
-  CloseHandle(file);
-  return synced;
-}
-
 // Windows cannot exchange two files: the backup is then a copy, and the
-// check before a plain rename is the last.
+// check before a plain rename is the last. The file as read is never moved
+// to the backup's name, so it is never synced for that.
 const bool kFilesExchange = false;
 
-Exchange ExchangeFiles(const char* from, const char* to,
-                       const FileStamp& read) {
-  (void)from;
-  (void)to;
-  (void)read;
+bool SyncFileAsRead(const char*, const FileStamp&) {
+  return false;
+}
+
+Exchange ExchangeFiles(const char*, const char*, const FileStamp&) {
   errno = ENOSYS;
   return kNotExchanged;
 }
