@@ -76,12 +76,11 @@ char* ReadStream(FILE* in, unsigned long& length) {
     data = grown;
     room *= 2;
   }
-  if (data != nullptr && ferror(in) != 0) {
+  if (data == nullptr || ferror(in) != 0) {
     free(data);
-    data = nullptr;
+    return nullptr;
   }
-  if (data != nullptr)
-    length = size;
+  length = size;
   return data;
 }
 
@@ -101,13 +100,10 @@ bool CreateBackup(const char* path, const void* data,
   // file keeps other runs on it from taking this one for a cut-off run's.
   bool written = fwrite(data, 1, length, out) == length && SyncFile(out);
   int error = errno;
-  if (fclose(out) != 0 && written) {
+  bool closed = fclose(out) == 0;
+  if (written && (!closed || !ReplaceByRename(made, path))) {
     written = false;
-    error = errno;
-  }
-  if (written && !ReplaceByRename(made, path)) {
-    written = false;
-    error = errno;
+    error = errno; // of the close or the rename
   }
   if (!written)
     RemoveFile(made); // gone already when only the folder's sync failed
