@@ -14,12 +14,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Grows the array at items by one item of size bytes; false, leaving it,
+// Grows the heap array items of count items by one; false, leaving it,
 // when no room can be had.
-static bool Grow(void** items, unsigned long count, size_t size) {
-  void* grown = realloc(*items, (count + 1) * size);
+template <typename Item> static bool Grow(Item*& items, unsigned long count) {
+  Item* grown = static_cast<Item*>(realloc(items, (count + 1) * sizeof(Item)));
   if (grown != nullptr)
-    *items = grown;
+    items = grown;
   return grown != nullptr;
 }
 
@@ -38,10 +38,8 @@ static void RecordBackup(CallRecord* record, const Target& target) {
   FileStamp backup;
   char* file = record != nullptr ? strdup(target.path) : nullptr;
   if (file == nullptr || !GetPathStamp(target.backup, backup) ||
-      !Grow(reinterpret_cast<void**>(&record->backupStamps), record->backups,
-            sizeof backup) ||
-      !Grow(reinterpret_cast<void**>(&record->backupFiles), record->backups,
-            sizeof file)) {
+      !Grow(record->backupStamps, record->backups) ||
+      !Grow(record->backupFiles, record->backups)) {
     free(file);
     return;
   }
@@ -146,16 +144,14 @@ static void SettleLeftover(Target& target, const char* name, BesideKind kind,
     elsewhere.backup =
         Readfile(target.backup, elsewhere.backupLength, nullptr, false);
   elsewhere.backupRead = true;
-  bool elsewhereToo =
-      IsStartOf(bytes, count, target.data, target.length) ||
+  // Bytes found elsewhere go; a backup under way reaches its name; anything
+  // else is kept aside.
+  if (IsStartOf(bytes, count, target.data, target.length) ||
       IsStartOf(bytes, count, elsewhere.backup, elsewhere.backupLength) ||
-      IsStartOf(bytes, count, elsewhere.repair, elsewhere.repaired);
-  // A backup under way reaches its name.
-  bool backupUnderWay = !elsewhereToo && kind == kRepairBeside &&
-                        IsFileBeforeRepair(target, bytes, count);
-  if (elsewhereToo)
+      IsStartOf(bytes, count, elsewhere.repair, elsewhere.repaired))
     RemoveFile(name);
-  else if (!backupUnderWay || !ReplaceByRename(name, target.backup))
+  else if (kind != kRepairBeside || !IsFileBeforeRepair(target, bytes, count) ||
+           !ReplaceByRename(name, target.backup))
     KeepAside(target, name);
   free(bytes);
 }
@@ -189,8 +185,7 @@ static void SettleIn(Target& target, const char* path, Elsewhere& elsewhere,
   unsigned long count = 0;
   char** names = ListBesideNames(path, count);
   if (count == 0 && known && record != nullptr &&
-      Grow(reinterpret_cast<void**>(&record->clearFolders), record->folders,
-           sizeof folder))
+      Grow(record->clearFolders, record->folders))
     record->clearFolders[record->folders++] = folder;
   size_t length = FolderLength(path);
   unsigned long long tag = BesideTag(target.file);
