@@ -233,7 +233,7 @@ static bool ReportFailure(const char* file, const RunOutcome& outcome) {
   char why[sizeof outcome.reason + 3] = "";
   if (outcome.reason[0] != '\0')
     snprintf(why, sizeof why, " (%s)", outcome.reason);
-  return ReportLine(file, MessageText(outcome.message), why);
+  return ReportLine(file, kMessages[outcome.message].text, why);
 }
 
 // What the user should know of a run beside how it went: FILE: NOTICE.

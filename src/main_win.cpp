@@ -8,7 +8,7 @@
 #include <windows.h>
 
 static int Report(Message message) {
-  ShowMessage(kCaption, MessageText(message), MessageStyleOf(message));
+  ShowMessage(kCaption, kMessages[message].text, kMessages[message].style);
   return 1;
 }
 

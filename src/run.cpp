@@ -18,10 +18,7 @@
 
 const char kCaption[] = "Zelvar";
 
-static const struct {
-  const char* text;
-  MessageStyle style;
-} kMessages[] = {
+const MessageEntry kMessages[] = {
     {"Drag & drop the .srt file onto Zelvar to repair it!",
      kInformationMessage},
     {"Error: Couldnt open the .srt file.", kErrorMessage},
@@ -32,14 +29,6 @@ static const struct {
     {"Error: Couldnt rebuild the .srt file.", kErrorMessage},
     {"Error: Couldnt open the .srt file for re-replacement.", kErrorMessage},
 };
-
-const char* MessageText(Message message) {
-  return kMessages[message].text;
-}
-
-MessageStyle MessageStyleOf(Message message) {
-  return kMessages[message].style;
-}
 
 // Why a run failed, in the run's own words where the system has none. %lu
 // is the line concerned.
@@ -161,13 +150,11 @@ static const char* WhyNotText(const char* data, unsigned long length) {
   return memchr(data, '\0', probe) != nullptr ? kNulBytes : nullptr;
 }
 
-// True when the name's last three characters are "old" in any letter
-// case: then the backup's name is the file's own.
+// True when the name's last three characters (it has three, or
+// MakeBackupPath refused it) are "old" in any letter case: then the
+// backup's name is the file's own.
 static bool EndsInOld(const char* path) {
-  size_t length = strlen(path);
-  if (length < 3)
-    return true;
-  const char* end = path + length - 3;
+  const char* end = path + strlen(path) - 3;
   return (end[0] | 0x20) == 'o' && (end[1] | 0x20) == 'l' &&
          (end[2] | 0x20) == 'd';
 }

@@ -19,9 +19,12 @@ enum Message {
 // The caption over every message.
 extern const char kCaption[];
 
-// The text of a message and its style.
-const char* MessageText(Message message);
-MessageStyle MessageStyleOf(Message message);
+// The text and style of each message, indexed by Message.
+struct MessageEntry {
+  const char* text;
+  MessageStyle style;
+};
+extern const MessageEntry kMessages[];
 
 // What a run asks of the file: its repair in place, or only whether a
 // repair would change it.
