@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -109,17 +110,11 @@ static int UsageError(const char* what) {
 // Reads no byte past a NUL.
 static unsigned long FindCharLength(const unsigned char* at) {
   unsigned char lead = at[0], low = 0x80, high = 0xBF; // the second byte's
-  unsigned long length = 0;
   if (lead < 0x80)
     return 1;
-  if (lead >= 0xC2 && lead <= 0xDF)
-    length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF)
-    length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4)
-    length = 4;
-  else
+  if (lead < 0xC2 || lead > 0xF4)
     return 0;
+  unsigned long length = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
   if (lead == 0xE0)
     low = 0xA0;
   else if (lead == 0xED)
@@ -167,31 +162,17 @@ static char* Escaped(const char* text) {
   return escaped;
 }
 
-// Writes text on standard output at once. False, with errno telling why,
-// when it could not be written.
-static bool PrintOut(const char* text) {
+// Prints on standard output at once, as printf does. False, with errno
+// telling why, when it could not be written.
+static bool PrintOut(const char* format, ...) {
   errno = 0;
-  bool written =
-      fputs(text, stdout) >= 0 && fflush(stdout) == 0 && ferror(stdout) == 0;
+  va_list arguments;
+  va_start(arguments, format);
+  bool written = vprintf(format, arguments) >= 0 && fflush(stdout) == 0 &&
+                 ferror(stdout) == 0;
+  va_end(arguments);
   if (!written && errno == 0)
     errno = EIO;
-  return written;
-}
-
-// Prints the escaped name of file, then after. False, with errno telling
-// why, when it could not be written.
-static bool PrintNamed(const char* file, const char* after) {
-  char* name = Escaped(file);
-  char* line = nullptr;
-  if (name != nullptr) {
-    size_t size = strlen(name) + strlen(after) + 1;
-    line = static_cast<char*>(malloc(size));
-    if (line != nullptr)
-      snprintf(line, size, "%s%s", name, after);
-  }
-  bool written = line == nullptr || PrintOut(line);
-  free(line);
-  free(name);
   return written;
 }
 
@@ -204,15 +185,16 @@ static void ReportWriteError(int error) {
 
 // Prints text on standard output; exit code 0, or 2 when it could not.
 static int Answer(const char* text) {
-  if (PrintOut(text))
+  if (PrintOut("%s", text))
     return kAllDone;
   ReportWriteError(errno);
   return kAnswerNotWritten;
 }
 
-// The line FILE: TEXT on standard error; escaped, since both may hold
+// The line FILE: TEXT WHY on standard error; escaped, since each may hold
 // names.
-static bool ReportLine(const char* file, const char* text, const char* why) {
+static void ReportLine(const char* file, const char* text,
+                       const char* why = "") {
   size_t size = strlen(file) + strlen(text) + strlen(why) + 3;
   char* line = static_cast<char*>(malloc(size));
   char* escaped = nullptr;
@@ -220,44 +202,42 @@ static bool ReportLine(const char* file, const char* text, const char* why) {
     snprintf(line, size, "%s: %s%s", file, text, why);
     escaped = Escaped(line);
   }
-  bool shown =
-      ShowMessage(kProgram, escaped != nullptr ? escaped : text, kErrorMessage);
+  ShowMessage(kProgram, escaped != nullptr ? escaped : text, kErrorMessage);
   free(escaped);
   free(line);
-  return shown;
 }
 
 // The one line of a failed file: FILE: TEXT, then why in brackets where
 // that is known.
-static bool ReportFailure(const char* file, const RunOutcome& outcome) {
+static void ReportFailure(const char* file, const RunOutcome& outcome) {
   char why[sizeof outcome.reason + 3] = "";
   if (outcome.reason[0] != '\0')
     snprintf(why, sizeof why, " (%s)", outcome.reason);
-  return ReportLine(file, kMessages[outcome.message].text, why);
+  ReportLine(file, kMessages[outcome.message].text, why);
 }
 
-// What the user should know of a run beside how it went: FILE: NOTICE.
-static bool ReportNotice(const char* file, const char* notice) {
-  return ReportLine(file, notice, "");
+// With --check, the name of a file that a repair would change, on a line of
+// its own. False, with errno telling why, when it could not be written.
+static bool ListFile(const char* file) {
+  char* name = Escaped(file);
+  bool written = name == nullptr || PrintOut("%s\n", name);
+  free(name);
+  return written;
 }
 
 // After a repair, with --verbose: FILE: N entries, backup NAME; or, for a
 // file that was in order already, FILE: N entries, unchanged. False, with
 // errno telling why, when the line could not be written.
 static bool ReportRepair(const char* file, const RunOutcome& outcome) {
+  char* name = Escaped(file);
   char* backup = Escaped(outcome.backup);
-  size_t size = (backup != nullptr ? strlen(backup) : 0) + 64;
-  char* after = static_cast<char*>(malloc(size));
-  bool written = true;
-  if (backup != nullptr && after != nullptr) {
-    snprintf(after, size, ": %lu %s, %s%s\n", outcome.entries,
-             outcome.entries == 1 ? "entry" : "entries",
-             outcome.changed ? "backup " : "unchanged",
-             outcome.changed ? backup : "");
-    written = PrintNamed(file, after);
-  }
-  free(after);
+  bool written = name == nullptr || backup == nullptr ||
+                 PrintOut("%s: %lu %s, %s%s\n", name, outcome.entries,
+                          outcome.entries == 1 ? "entry" : "entries",
+                          outcome.changed ? "backup " : "unchanged",
+                          outcome.changed ? backup : "");
   free(backup);
+  free(name);
   return written;
 }
 
@@ -311,17 +291,17 @@ int main(int argc, char** argv) {
                        outcome, &record);
     }
     if (outcome.notice[0] != '\0')
-      ReportNotice(file, outcome.notice);
+      ReportLine(file, outcome.notice);
     if (!done) {
       ReportFailure(file, outcome);
       code = check ? kNotChecked : kSomeFailed;
     } else if (check && outcome.changed) {
-      if (!PrintNamed(file, "\n") && outputError == 0)
+      if (!ListFile(file) && outputError == 0)
         outputError = errno;
       if (code == kAllDone)
         code = kWouldChange;
     } else if (verbose && check) {
-      ReportNotice(file, kInOrder);
+      ReportLine(file, kInOrder);
     } else if (verbose && !input) {
       if (!ReportRepair(file, outcome) && outputError == 0)
         outputError = errno;
