@@ -92,7 +92,6 @@ struct Run {
 // in it names line.
 static bool Fail(RunOutcome& outcome, Message message, int error,
                  const char* reason = nullptr, unsigned long line = 0) {
-  outcome.failed = true;
   outcome.message = message;
   if (reason != nullptr && line != 0)
     snprintf(outcome.reason, sizeof outcome.reason, reason, line);

@@ -35,7 +35,6 @@ enum RunMode { kRepairFile, kCheckFile };
 // nothing is known). When it ended well: the entries it numbered, and
 // whether the repair changed the file (or, checking, would).
 struct RunOutcome {
-  bool failed;
   Message message;
   char reason[200];
   unsigned long entries;
