@@ -57,10 +57,10 @@ const char* FindBackupOwner(const CallRecord* record, const char* backup) {
   return nullptr;
 }
 
-// True when the name holds the file as read itself.
-static bool IsNameOfFile(const char* name, const FileStamp& read) {
+// True when name holds the file of stamp itself.
+static bool IsNameOfFile(const char* name, const FileStamp& stamp) {
   FileStamp there;
-  return GetPathStamp(name, there) && IsOneFile(there, read);
+  return GetPathStamp(name, there) && IsOneFile(there, stamp);
 }
 
 // The run itself has changed the file's change time (a name of it
@@ -313,9 +313,7 @@ static Delivery PutInPlace(Target& target, FILE*& out, const char* made,
   if (way == kMoveFile && !SyncFileAsRead(target.file, target.read))
     return IsStillInState(target.file, target.read) ? kBackupNotWritten
                                                     : kChangedMeanwhile;
-  FileStamp named;
-  bool stillMade = GetPathStamp(made, named) && IsOneFile(named, madeStamp);
-  if (!stillMade || !HoldsBytesAsRead(target))
+  if (!IsNameOfFile(made, madeStamp) || !HoldsBytesAsRead(target))
     return kChangedMeanwhile;
   int closed = fclose(out);
   out = nullptr;
@@ -358,8 +356,7 @@ Delivery ReplaceFile(Target& target, const char* repair, unsigned long repaired,
   // A repair that has not taken the file's place goes. The name made may
   // hold another file by now (the file as read, or a file saved
   // meanwhile), or nothing: then it is left.
-  FileStamp named;
-  if (GetPathStamp(made, named) && IsOneFile(named, madeStamp))
+  if (IsNameOfFile(made, madeStamp))
     RemoveFile(made);
   free(made);
   errno = error;
