@@ -156,21 +156,16 @@ char* MakeBesideName(const char* path, unsigned long long tag,
   return name;
 }
 
-// Moves at over 16 hexadecimal digits and a '-'; false when they are not.
-static bool SkipHexAndDash(const char*& at) {
-  for (size_t digit = 0; digit < kHexDigits; ++digit, ++at)
-    if (*at == '\0' || strchr("0123456789abcdef", *at) == nullptr)
-      return false;
-  return *at++ == '-';
-}
-
 bool IsBesideName(const char* name, unsigned long long tag, BesideKind& kind) {
   char prefix[64];
   snprintf(prefix, sizeof prefix, "%s%016llx-", kBesideStart, tag);
   size_t length = strlen(prefix);
-  const char* at = name + length;
-  if (strncmp(name, prefix, length) != 0 || !SkipHexAndDash(at))
+  if (strncmp(name, prefix, length) != 0)
     return false;
+  const char* at = name + length; // the random number, a '-' and the kind
+  if (strspn(at, "0123456789abcdef") != kHexDigits || at[kHexDigits] != '-')
+    return false;
+  at += kHexDigits + 1;
   for (int each = kBackupBeside; each <= kRepairBeside; ++each) {
     size_t kindLength = strlen(kBesideKinds[each]);
     if (strncmp(at, kBesideKinds[each], kindLength) == 0 &&
