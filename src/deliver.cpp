@@ -86,9 +86,8 @@ static void KeepAside(Target& target, const char* name) {
   bool moved = false;
   for (int tries = 1; kept != nullptr && !moved && tries <= kKeptTries;
        ++tries) {
-    memcpy(kept, name, folder);
-    snprintf(kept + folder, size - folder, tries == 1 ? "%s.kept" : "%s.kept%d",
-             own, tries);
+    snprintf(kept, size, tries == 1 ? "%.*s%s.kept" : "%.*s%s.kept%d",
+             static_cast<int>(folder), name, own, tries);
     moved = RenameWithoutReplacing(name, kept);
   }
   if (moved && target.kept == nullptr)
@@ -197,8 +196,7 @@ static void SettleIn(Target& target, const char* path, Elsewhere& elsewhere,
     char* name = static_cast<char*>(malloc(size));
     if (name == nullptr)
       continue;
-    memcpy(name, path, length);
-    memcpy(name + length, names[at], size - length);
+    snprintf(name, size, "%.*s%s", static_cast<int>(length), path, names[at]);
     int hold = -1;
     if (HoldLeftover(name, hold))
       SettleLeftover(target, name, kind, elsewhere);

@@ -150,9 +150,9 @@ char* MakeBesideName(const char* path, unsigned long long tag,
   char* name = static_cast<char*>(malloc(size));
   if (name == nullptr)
     return nullptr;
-  memcpy(name, path, folder);
-  snprintf(name + folder, size - folder, "%s%016llx-%016llx-%s%s", kBesideStart,
-           tag, NewRandomNumber(), kBesideKinds[kind], kBesideEnd);
+  snprintf(name, size, "%.*s%s%016llx-%016llx-%s%s", static_cast<int>(folder),
+           path, kBesideStart, tag, NewRandomNumber(), kBesideKinds[kind],
+           kBesideEnd);
   return name;
 }
 

@@ -177,13 +177,12 @@ FILE* CreateNewFile(const char* name) {
 char** ListBesideNames(const char* path, unsigned long& count) {
   count = 0;
   size_t folder = FolderLength(path);
-  size_t start = strlen(kBesideStart);
-  char* pattern = static_cast<char*>(malloc(folder + start + 2));
+  size_t size = folder + strlen(kBesideStart) + 2;
+  char* pattern = static_cast<char*>(malloc(size));
   if (pattern == nullptr)
     return nullptr;
-  memcpy(pattern, path, folder);
-  memcpy(pattern + folder, kBesideStart, start);
-  memcpy(pattern + folder + start, "*", 2);
+  snprintf(pattern, size, "%.*s%s*", static_cast<int>(folder), path,
+           kBesideStart);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA(pattern, &found);
   free(pattern);
@@ -218,8 +217,8 @@ bool GetFolderStamp(const char* path, FileStamp& stamp) {
   char* name = static_cast<char*>(malloc(folder + 2));
   if (name == nullptr)
     return false;
-  memcpy(name, path, folder);
-  memcpy(name + folder, folder == 0 ? "." : "", folder == 0 ? 2 : 1);
+  snprintf(name, folder + 2, "%.*s%s", static_cast<int>(folder), path,
+           folder == 0 ? "." : "");
   BY_HANDLE_FILE_INFORMATION id;
   bool known = GetFileIdentity(name, id);
   free(name);
