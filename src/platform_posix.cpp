@@ -86,17 +86,6 @@ static int RenamePath(const char* from, const char* to, unsigned flags) {
   return result;
 }
 
-static int LinkPath(const char* from, const char* to) {
-  At source = SplitPath(from), target = SplitPath(to);
-  int result =
-      source.folder == -1 || target.folder == -1
-          ? -1
-          : linkat(source.folder, source.name, target.folder, target.name, 0);
-  EndAt(source);
-  EndAt(target);
-  return result;
-}
-
 bool RemoveFile(const char* path) {
   At at = SplitPath(path);
   bool removed = at.folder != -1 && unlinkat(at.folder, at.name, 0) == 0;
@@ -431,7 +420,13 @@ bool RenameWithoutReplacing(const char* from, const char* to) {
     return false;
   // Where the file system cannot refuse to replace, a link can: it fails
   // on a name that exists.
-  return LinkPath(from, to) == 0 && RemoveFile(from);
+  At source = SplitPath(from), target = SplitPath(to);
+  bool linked =
+      source.folder != -1 && target.folder != -1 &&
+      linkat(source.folder, source.name, target.folder, target.name, 0) == 0;
+  EndAt(source);
+  EndAt(target);
+  return linked && RemoveFile(from);
 }
 
 bool SyncFileAsRead(const char* path, const FileStamp& read) {
