@@ -117,11 +117,9 @@ static bool IsFileBeforeRepair(const Target& target, char* bytes,
   return before;
 }
 
-// What a leftover is compared with besides the file as read: the bytes a
-// leftover may hold elsewhere, the backup's read once when first needed.
+// The backup's bytes, which a leftover is compared with besides the file
+// as read and its repair: read once, when first needed.
 struct Elsewhere {
-  const char* repair;
-  unsigned long repaired;
   char* backup; // null when there is none
   unsigned long backupLength;
   bool backupRead;
@@ -147,7 +145,7 @@ static void SettleLeftover(Target& target, const char* name, BesideKind kind,
   // else is kept aside.
   if (IsStartOf(bytes, count, target.data, target.length) ||
       IsStartOf(bytes, count, elsewhere.backup, elsewhere.backupLength) ||
-      IsStartOf(bytes, count, elsewhere.repair, elsewhere.repaired))
+      IsStartOf(bytes, count, target.repair, target.repaired))
     RemoveFile(name);
   else if (kind != kRepairBeside || !IsFileBeforeRepair(target, bytes, count) ||
            !ReplaceByRename(name, target.backup))
@@ -206,9 +204,8 @@ static void SettleIn(Target& target, const char* path, Elsewhere& elsewhere,
   FreeNames(names, count);
 }
 
-void SettleLeftovers(Target& target, const char* repair, unsigned long repaired,
-                     CallRecord* record) {
-  Elsewhere elsewhere = {repair, repaired, nullptr, 0, false};
+void SettleLeftovers(Target& target, CallRecord* record) {
+  Elsewhere elsewhere = {nullptr, 0, false};
   SettleIn(target, target.file, elsewhere, record);
   if (!IsSameFolder(target.file, target.backup))
     SettleIn(target, target.backup, elsewhere, record);
@@ -256,16 +253,14 @@ static bool HoldsBytesAsRead(const Target& target) {
 
 // The new file beside the file, written whole and synced; null, with errno
 // telling why, when it cannot be. Its stamp tells it from any other file.
-static FILE* WriteBeside(const Target& target, const char* repair,
-                         unsigned long repaired, char** made,
-                         FileStamp& stamp) {
+static FILE* WriteBeside(const Target& target, char** made, FileStamp& stamp) {
   FILE* out = CreateFileBeside(target.file, BesideTag(target.file),
                                kRepairBeside, made);
   if (out == nullptr)
     return nullptr;
   CopyFileAccess(out, target.file, target.read);
-  if (fwrite(repair, 1, repaired, out) == repaired && SyncFile(out) &&
-      GetFileStamp(out, stamp))
+  if (fwrite(target.repair, 1, target.repaired, out) == target.repaired &&
+      SyncFile(out) && GetFileStamp(out, stamp))
     return out;
   int error = errno;
   fclose(out);
@@ -340,11 +335,10 @@ static Delivery PutInPlace(Target& target, FILE*& out, const char* made,
   return PutAway(target, made, way, record);
 }
 
-Delivery ReplaceFile(Target& target, const char* repair, unsigned long repaired,
-                     CallRecord* record) {
+Delivery ReplaceFile(Target& target, CallRecord* record) {
   char* made = nullptr;
   FileStamp madeStamp;
-  FILE* out = WriteBeside(target, repair, repaired, &made, madeStamp);
+  FILE* out = WriteBeside(target, &made, madeStamp);
   if (out == nullptr)
     return kRepairNotWritten;
   Delivery delivery = PutInPlace(target, out, made, madeStamp, record);

@@ -21,16 +21,18 @@ struct CallRecord {
 // Releases what the record holds.
 void EndCall(CallRecord& record);
 
-// The file a run replaces, as the run read it.
+// The file a run replaces, as the run read it, and its repair.
 struct Target {
   const char* path;   // the file as named
   const char* file;   // its path with links followed: where it is replaced
   const char* backup; // the backup's path
   const char* data;   // its bytes as read
   unsigned long length;
-  FileStamp read; // its state as read
-  char* kept;     // a file kept aside under a visible name, named for the
-                  // user (a heap block, or null)
+  FileStamp read;     // its state as read
+  const char* repair; // the bytes that replace it
+  unsigned long repaired;
+  char* kept; // a file kept aside under a visible name, named for the user
+              // (a heap block, or null)
 };
 
 // How a delivery ended.
@@ -56,27 +58,25 @@ enum Delivery {
 //
 // A leftover that is a name of the file itself goes, and target.read takes
 // the change time that leaves.
-void SettleLeftovers(Target& target, const char* repair, unsigned long repaired,
-                     CallRecord* record);
+void SettleLeftovers(Target& target, CallRecord* record);
 
 // The name of the file of this call whose backup stands at backup, written
 // just now; null when there is none (or no record).
 const char* FindBackupOwner(const CallRecord* record, const char* backup);
 
-// Replaces target's file by the repair bytes. The backup of the file as
-// read is the file itself, moved to the backup's name once the repair has
-// taken its place, where the file has one name and the backup's folder is
-// on its file system (and files can exchange names); a synced copy made
-// before, otherwise. In this order: the repair is written beside the file,
-// with what the file carries, and synced; the copy is made, or the file as
-// read synced; the file is checked to be as read; the two exchange names,
-// and what came out is checked to be the file as read; the file as read is
+// Replaces target's file by its repair. The backup of the file as read is
+// the file itself, moved to the backup's name once the repair has taken its
+// place, where the file has one name and the backup's folder is on its file
+// system (and files can exchange names); a synced copy made before,
+// otherwise. In this order: the repair is written beside the file, with
+// what the file carries, and synced; the copy is made, or the file as read
+// synced; the file is checked to be as read; the two exchange names, and
+// what came out is checked to be the file as read; the file as read is
 // moved to the backup's name, or removed when a copy stands there; the
 // folder is synced. At no step is the backup's name another name of the
-// file. On any failure before the exchange, the file stays as it was and
-// no new file is left. The backup is recorded in record.
-Delivery ReplaceFile(Target& target, const char* repair, unsigned long repaired,
-                     CallRecord* record);
+// file. On any failure before the exchange, the file stays as it was and no
+// new file is left. The backup is recorded in record.
+Delivery ReplaceFile(Target& target, CallRecord* record);
 
 // Writes the repair bytes to standard output and flushes it.
 Delivery WriteToStandardOutput(const char* repair, unsigned long repaired);

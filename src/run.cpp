@@ -237,14 +237,14 @@ static bool Deliver(Run& run, RunOutcome& outcome, CallRecord* record) {
   // What runs cut off left beside the file is settled first, whether the
   // file changes or not. Writing over a backup this call wrote for another
   // file would lose it.
-  Target target = {run.path,   run.file, run.backup, run.data,
-                   run.length, run.read, nullptr};
-  SettleLeftovers(target, run.repair, run.repaired, record);
+  Target target = {run.path, run.file,   run.backup,   run.data, run.length,
+                   run.read, run.repair, run.repaired, nullptr};
+  SettleLeftovers(target, record);
   const char* owner =
       outcome.changed ? FindBackupOwner(record, run.backup) : nullptr;
   Delivery delivery = kDelivered;
   if (outcome.changed && owner == nullptr)
-    delivery = ReplaceFile(target, run.repair, run.repaired, record);
+    delivery = ReplaceFile(target, record);
   int error = errno;
   if (target.kept != nullptr)
     snprintf(outcome.notice, sizeof outcome.notice, kKeptNotice,
