@@ -31,7 +31,7 @@ static char* CopyFolder(const char* path) {
   return length == 0 ? strdup(".") : strndup(path, length);
 }
 
-// The folder that holds path, opened to be read, synced or worked in; -1,
+// The folder that holds path, opened to be stamped, synced or worked in; -1,
 // with errno telling why, when it cannot be.
 static int OpenFolderOf(const char* path) {
   char* folder = CopyFolder(path);
@@ -296,13 +296,11 @@ FILE* CreateNewFile(const char* name) {
 
 char** ListBesideNames(const char* path, unsigned long& count) {
   count = 0;
-  int folder = OpenFolderOf(path);
-  DIR* listing = folder >= 0 ? fdopendir(folder) : nullptr;
-  if (listing == nullptr) {
-    if (folder >= 0)
-      close(folder);
+  char* folder = CopyFolder(path);
+  DIR* listing = folder != nullptr ? opendir(folder) : nullptr;
+  free(folder);
+  if (listing == nullptr)
     return nullptr;
-  }
   char** names = nullptr;
   size_t start = strlen(kBesideStart);
   for (const struct dirent* entry; (entry = readdir(listing)) != nullptr;)
