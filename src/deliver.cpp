@@ -1,6 +1,6 @@
-// deliver.cpp - where a repair goes: over the file, its backup made on the
-// way and the file's state checked at the last step, or to standard output;
-// and what runs cut off left beside the file. Each choice is made here
+// deliver.cpp - where a repair goes: over the file, its backup besideName on
+// the way and the file's state checked at the last step, or to standard output;
+// and what runs cut off left beside the file. Each choice is besideName here
 // once: move or copy, what the new file carries, when the file counts as
 // changed, what a leftover is.
 #include "deliver.h"
@@ -212,10 +212,10 @@ void SettleLeftovers(Target& target, CallRecord* record) {
   free(elsewhere.backup);
 }
 
-// How the backup is made, decided once for a run.
+// How the backup is besideName, decided once for a run.
 enum BackupWay {
   kMoveFile, // the file as read itself, moved to the backup's name
-  kCopyBytes // a synced copy of its bytes, made before the exchange
+  kCopyBytes // a synced copy of its bytes, besideName before the exchange
 };
 
 // The file as read can be moved to the backup's name only where files
@@ -253,9 +253,10 @@ static bool HoldsBytesAsRead(const Target& target) {
 
 // The new file beside the file, written whole and synced; null, with errno
 // telling why, when it cannot be. Its stamp tells it from any other file.
-static FILE* WriteBeside(const Target& target, char** made, FileStamp& stamp) {
+static FILE* WriteBeside(const Target& target, char** besideName,
+                         FileStamp& stamp) {
   FILE* out = CreateFileBeside(target.file, BesideTag(target.file),
-                               kRepairBeside, made);
+                               kRepairBeside, besideName);
   if (out == nullptr)
     return nullptr;
   CopyFileAccess(out, target.file, target.read);
@@ -264,55 +265,55 @@ static FILE* WriteBeside(const Target& target, char** made, FileStamp& stamp) {
     return out;
   int error = errno;
   fclose(out);
-  RemoveFile(*made);
-  free(*made);
-  *made = nullptr;
+  RemoveFile(*besideName);
+  free(*besideName);
+  *besideName = nullptr;
   errno = error;
   return nullptr;
 }
 
-// Where the file as read goes once the repair has its name, at made: to
+// Where the file as read goes once the repair has its name, at besideName: to
 // the backup's name, or away when a copy stands there. A file as read that
 // cannot be moved is copied instead, and if that fails too, kept aside.
 // The folder is synced last; a move into the file's own folder has synced
 // it already.
-static Delivery PutAway(Target& target, const char* made, BackupWay way,
+static Delivery PutAway(Target& target, const char* besideName, BackupWay way,
                         CallRecord* record) {
   if (way == kCopyBytes) {
-    RemoveFile(made);
-  } else if (ReplaceByRename(made, target.backup)) {
+    RemoveFile(besideName);
+  } else if (ReplaceByRename(besideName, target.backup)) {
     RecordBackup(record, target);
     if (IsSameFolder(target.file, target.backup))
       return kDelivered;
   } else {
     int error = errno;
     if (!CopyBackup(target, record)) {
-      KeepAside(target, made);
+      KeepAside(target, besideName);
       errno = error;
       return kBackupNotWritten;
     }
-    RemoveFile(made);
+    RemoveFile(besideName);
   }
   return SyncFolderOf(target.file) ? kDelivered : kFolderUnsynced;
 }
 
 // The steps of ReplaceFile from the backup on, with the new file written
-// and open at out, under made.
-static Delivery PutInPlace(Target& target, FILE*& out, const char* made,
-                           const FileStamp& madeStamp, CallRecord* record) {
+// and open at out, under besideName.
+static Delivery PutInPlace(Target& target, FILE*& out, const char* besideName,
+                           const FileStamp& repairStamp, CallRecord* record) {
   BackupWay way = ChooseBackupWay(target);
   if (way == kCopyBytes && !CopyBackup(target, record))
     return kBackupNotWritten;
   if (way == kMoveFile && !SyncFileAsRead(target.file, target.read))
     return IsStillInState(target.file, target.read) ? kBackupNotWritten
                                                     : kChangedMeanwhile;
-  if (!IsNameOfFile(made, madeStamp) || !HoldsBytesAsRead(target))
+  if (!IsNameOfFile(besideName, repairStamp) || !HoldsBytesAsRead(target))
     return kChangedMeanwhile;
   int closed = fclose(out);
   out = nullptr;
   if (closed != 0)
     return kRepairNotWritten;
-  Exchange exchange = ExchangeFiles(made, target.file, target.read);
+  Exchange exchange = ExchangeFiles(besideName, target.file, target.read);
   bool cannot = exchange == kNotExchanged &&
                 (errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP);
   if (cannot) {
@@ -322,35 +323,36 @@ static Delivery PutInPlace(Target& target, FILE*& out, const char* made,
       return kBackupNotWritten;
     if (!IsStillInState(target.file, target.read))
       return kChangedMeanwhile;
-    return ReplaceByRename(made, target.file) ? kDelivered : kFileNotReplaced;
+    return ReplaceByRename(besideName, target.file) ? kDelivered
+                                                    : kFileNotReplaced;
   }
   if (exchange == kNotExchanged)
     return kFileNotReplaced;
   if (exchange == kChangedBack)
     return kChangedMeanwhile;
   if (exchange == kSaveAtFrom) {
-    KeepAside(target, made);
+    KeepAside(target, besideName);
     return kChangedMeanwhile;
   }
-  return PutAway(target, made, way, record);
+  return PutAway(target, besideName, way, record);
 }
 
 Delivery ReplaceFile(Target& target, CallRecord* record) {
-  char* made = nullptr;
-  FileStamp madeStamp;
-  FILE* out = WriteBeside(target, &made, madeStamp);
+  char* besideName = nullptr;
+  FileStamp repairStamp;
+  FILE* out = WriteBeside(target, &besideName, repairStamp);
   if (out == nullptr)
     return kRepairNotWritten;
-  Delivery delivery = PutInPlace(target, out, made, madeStamp, record);
+  Delivery delivery = PutInPlace(target, out, besideName, repairStamp, record);
   int error = errno;
   if (out != nullptr)
     fclose(out);
-  // A repair that has not taken the file's place goes. The name made may
+  // A repair that has not taken the file's place goes. The name besideName may
   // hold another file by now (the file as read, or a file saved
   // meanwhile), or nothing: then it is left.
-  if (IsNameOfFile(made, madeStamp))
-    RemoveFile(made);
-  free(made);
+  if (IsNameOfFile(besideName, repairStamp))
+    RemoveFile(besideName);
+  free(besideName);
   errno = error;
   return delivery;
 }

@@ -81,29 +81,29 @@ char* ReadStream(FILE* in, unsigned long& length) {
 }
 
 bool CreateBackup(const char* path, const void* data,
-                  const unsigned long& length, const FileStamp* like,
+                  const unsigned long& length, const FileStamp* fromStamp,
                   const char* from) {
   if (*path == '\0' || length == 0)
     return false;
-  char* made = nullptr;
+  char* besideName = nullptr;
   FILE* out = CreateFileBeside(path, from != nullptr ? BesideTag(from) : 0,
-                               kBackupBeside, &made);
+                               kBackupBeside, &besideName);
   if (out == nullptr)
     return false;
-  if (like != nullptr)
-    CopyFileAccess(out, from, *like);
+  if (fromStamp != nullptr)
+    CopyFileAccess(out, from, *fromStamp);
   // Closed before it is renamed, as Windows wants it; the run lock on the
   // file keeps other runs on it from taking this one for a cut-off run's.
   bool written = fwrite(data, 1, length, out) == length && SyncFile(out);
   int error = errno;
   bool closed = fclose(out) == 0;
-  if (written && (!closed || !ReplaceByRename(made, path))) {
+  if (written && (!closed || !ReplaceByRename(besideName, path))) {
     written = false;
     error = errno; // of the close or the rename
   }
   if (!written)
-    RemoveFile(made); // gone already when only the folder's sync failed
-  free(made);
+    RemoveFile(besideName); // gone already when only the folder's sync failed
+  free(besideName);
   errno = error;
   return written;
 }
@@ -189,14 +189,14 @@ bool AddName(char**& names, unsigned long& count, const char* name) {
 static const int kNameTries = 16;
 
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made) {
+                       BesideKind kind, char** besideName) {
   for (int tries = 0; tries < kNameTries; ++tries) {
     char* name = MakeBesideName(path, tag, kind);
     if (name == nullptr)
       return nullptr;
     FILE* file = CreateNewFile(name);
     if (file != nullptr) {
-      *made = name;
+      *besideName = name;
       return file;
     }
     int error = errno;

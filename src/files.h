@@ -31,14 +31,15 @@ char* ReadStream(FILE* in, unsigned long& length);
 // they go to a new file beside it, which is synced and then renamed onto
 // path, so that whatever stood there (an older backup, a link, a pipe) is
 // replaced, never written through, and stays whole until the new bytes are
-// on disk. When like (the stamp of the file at from, as read) is given, the
-// copy takes what that file carries: its permission bits, owner and group,
+// on disk. When fromStamp (the stamp of the file at from, as read) is given,
+// the copy takes what that file carries: its permission bits, owner and group,
 // access list and attributes; with from, it is named for that file, so that
 // a later run on it can settle what a run cut off left. False, with errno
 // telling why, when the path is empty, length is 0, or any step fails; then
 // no new file is left behind.
 bool CreateBackup(const char* path, const void* data,
-                  const unsigned long& length, const FileStamp* like = nullptr,
+                  const unsigned long& length,
+                  const FileStamp* fromStamp = nullptr,
                   const char* from = nullptr);
 
 // True when the file at path holds exactly the length bytes of data.
@@ -52,11 +53,11 @@ char* MakeBesideName(const char* path, unsigned long long tag, BesideKind kind);
 
 // Creates a new file (CreateNewFile) under a fresh name of kind beside the
 // file at path, for the file of tag (BesideTag), and stores that name, a
-// heap block for the caller to free, in made; a name that is taken is
+// heap block for the caller to free, in besideName; a name that is taken is
 // passed over for another. Null, with errno telling why, when none can be
 // made.
 FILE* CreateFileBeside(const char* path, unsigned long long tag,
-                       BesideKind kind, char** made);
+                       BesideKind kind, char** besideName);
 
 // True when name (a name in a folder, no path) is one that MakeBesideName
 // gives for tag; stores its kind.

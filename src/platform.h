@@ -136,12 +136,12 @@ bool HoldLeftover(const char* name, int& hold);
 bool GetFolderStamp(const char* path, FileStamp& stamp);
 
 // Gives the open file what the file at from carries beyond its bytes: the
-// permission bits of like and, where the run is allowed to, its owner and
+// permission bits of fromStamp and, where the run is allowed to, its owner and
 // group, its access control list and extended attributes. Where an access
 // control list cannot be copied, the file is left to its owner alone, so
 // that it is never more open than from. Does nothing where files have none
 // of these.
-void CopyFileAccess(FILE* file, const char* from, const FileStamp& like);
+void CopyFileAccess(FILE* file, const char* from, const FileStamp& fromStamp);
 
 // Syncs the folder that holds path, so that a rename in it survives a
 // power cut (where the system has such a sync; true elsewhere).

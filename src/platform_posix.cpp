@@ -176,11 +176,11 @@ bool IsThroughDescriptorLink(const char* path) {
   bool through = false;
   for (int hop = 0; at != nullptr && !through && hop < 40; ++hop) {
     char* folder = CopyFolder(at);
-    char* real = folder != nullptr ? realpath(folder, nullptr) : nullptr;
-    size_t length = real != nullptr ? strlen(real) : 0;
-    through = length > 9 && strncmp(real, "/proc/", 6) == 0 &&
-              strcmp(real + length - 3, "/fd") == 0;
-    free(real);
+    char* resolved = folder != nullptr ? realpath(folder, nullptr) : nullptr;
+    size_t length = resolved != nullptr ? strlen(resolved) : 0;
+    through = length > 9 && strncmp(resolved, "/proc/", 6) == 0 &&
+              strcmp(resolved + length - 3, "/fd") == 0;
+    free(resolved);
     char target[4096];
     ssize_t size = readlink(at, target, sizeof target - 1);
     char* next = nullptr;
@@ -377,10 +377,10 @@ static bool CopyAttributes(int descriptor, const char* from) {
   return listCopied;
 }
 
-void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
+void CopyFileAccess(FILE* file, const char* from, const FileStamp& fromStamp) {
   int descriptor = fileno(file);
-  uid_t owner = static_cast<uid_t>(like.owner);
-  gid_t group = static_cast<gid_t>(like.group);
+  uid_t owner = static_cast<uid_t>(fromStamp.owner);
+  gid_t group = static_cast<gid_t>(fromStamp.group);
   // The owner first, since a change of owner may clear set-id bits. Only
   // root may give a file away; others may keep the group where they belong
   // to it, and otherwise the file stays the run's own.
@@ -389,7 +389,7 @@ void CopyFileAccess(FILE* file, const char* from, const FileStamp& like) {
     // Neither is allowed: the file keeps the run's owner and group.
   }
   // Should this fail, the file keeps the owner-only bits it was made with.
-  mode_t mode = static_cast<mode_t>(like.mode);
+  mode_t mode = static_cast<mode_t>(fromStamp.mode);
   fchmod(descriptor, mode);
   // The group bits of a file with an access control list are its mask:
   // without the list they would open the file to its whole group.

@@ -282,7 +282,7 @@ static bool IsNearMissLine(const char* data, unsigned long length,
 // the order they stand, so the bytes in front of the last place asked
 // about are not looked at again, and each line is tested whole once: a
 // line full of arrows costs one pass.
-struct LineWalk {
+struct CheckProgress {
   unsigned long content;
   unsigned long asked;  // the last place asked about
   unsigned long start;  // the start of its line
@@ -292,37 +292,37 @@ struct LineWalk {
   bool arrowSeen;
 };
 
-static unsigned long LineStartOf(const char* data, LineWalk& walk,
+static unsigned long LineStartOf(const char* data, CheckProgress& progress,
                                  unsigned long at) {
   unsigned long start = at;
-  while (start > walk.asked && !IsLineBreak(data[start - 1]))
+  while (start > progress.asked && !IsLineBreak(data[start - 1]))
     --start;
-  if (start > walk.asked)
-    walk.start = start;
-  walk.asked = at;
-  return walk.start;
+  if (start > progress.asked)
+    progress.start = start;
+  progress.asked = at;
+  return progress.start;
 }
 
 // True the first time the line from start is met.
-static bool IsUntested(LineWalk& walk, unsigned long start) {
-  if (walk.anyTested && walk.tested == start)
+static bool IsUntested(CheckProgress& progress, unsigned long start) {
+  if (progress.anyTested && progress.tested == start)
     return false;
-  walk.tested = start;
-  walk.anyTested = true;
+  progress.tested = start;
+  progress.anyTested = true;
   return true;
 }
 
 // The line of the timing arrow at at: a start time and blanks alone may
 // stand in front of its "--", and no other timing arrow on its line.
-static LineFault CheckTimingArrow(const char* data, LineWalk& walk,
+static LineFault CheckTimingArrow(const char* data, CheckProgress& progress,
                                   unsigned long at) {
-  unsigned long before = walk.lastArrow;
-  bool seen = walk.arrowSeen;
-  walk.lastArrow = at;
-  walk.arrowSeen = true;
-  if (HasStandardStart(data, walk.content, at))
+  unsigned long before = progress.lastArrow;
+  bool seen = progress.arrowSeen;
+  progress.lastArrow = at;
+  progress.arrowSeen = true;
+  if (HasStandardStart(data, progress.content, at))
     return kNoLineFault;
-  unsigned long start = LineStartOf(data, walk, at);
+  unsigned long start = LineStartOf(data, progress, at);
   if (seen && before >= start)
     return kTwoArrows;
   unsigned long time = start;
@@ -338,15 +338,15 @@ static LineFault CheckTimingArrow(const char* data, LineWalk& walk,
 // the reading of a time, an arrow and a time starts at the line's start
 // whichever arrow was met.
 static LineFault CheckOtherArrow(const char* data, unsigned long length,
-                                 LineWalk& walk, unsigned long at) {
+                                 CheckProgress& progress, unsigned long at) {
   bool dash = data[at] == kArrow && data[at - 1] == '-';
   if (data[at] == kArrow && !EndsDashedArrow(data, at))
     return kNoLineFault;
-  unsigned long start = LineStartOf(data, walk, at);
-  if (dash && walk.arrowSeen &&
-      IsArrowInRepair(data, length, walk.lastArrow, start, at))
+  unsigned long start = LineStartOf(data, progress, at);
+  if (dash && progress.arrowSeen &&
+      IsArrowInRepair(data, length, progress.lastArrow, start, at))
     return kNotTimingForm;
-  if (!IsUntested(walk, start))
+  if (!IsUntested(progress, start))
     return kNoLineFault;
   bool nearMiss = (dash && IsNearMiss(data, start, at)) ||
                   IsNearMissLine(data, length, start);
@@ -369,7 +369,7 @@ static unsigned long FindByte(const char* data, unsigned long length,
 LineFault CheckTimingLines(const char* data, unsigned long length,
                            unsigned long& line) {
   unsigned long content = FindContentStart(data, length);
-  LineWalk walk = {content, content, content, 0, false, 0, false};
+  CheckProgress progress = {content, content, content, 0, false, 0, false};
   unsigned long arrow = FindByte(data, length, 1, kArrow);
   unsigned long right = FindByte(data, length, 2, kRightArrowLast);
   while (arrow < length || right < length) {
@@ -377,12 +377,12 @@ LineFault CheckTimingLines(const char* data, unsigned long length,
     LineFault fault = kNoLineFault;
     if (at == arrow) {
       fault = at >= kUntestedBytes && IsTimingArrow(data + at)
-                  ? CheckTimingArrow(data, walk, at)
-                  : CheckOtherArrow(data, length, walk, at);
+                  ? CheckTimingArrow(data, progress, at)
+                  : CheckOtherArrow(data, length, progress, at);
       arrow = FindByte(data, length, at + 1, kArrow);
     } else {
       if (IsRightArrow(data, length, at - 2))
-        fault = CheckOtherArrow(data, length, walk, at);
+        fault = CheckOtherArrow(data, length, progress, at);
       right = FindByte(data, length, at + 1, kRightArrowLast);
     }
     if (fault != kNoLineFault) {
