@@ -30,6 +30,14 @@ expect_refused() {
   [ "$code" = 1 ] || fail "exit code $code, not 1"
   [ "$(snapshot)" = "$before" ] || fail "files changed"
 }
+# Runs zelvar.exe on movie.srt: it must end well, leaving the Linux build's
+# repair and the sample as the backup.
+expect_repaired() {
+  run movie.srt
+  [ "$code" = 0 ] || fail "exit code $code"
+  cmp -s movie.srt native/movie.srt || fail "output differs from the Linux build"
+  cmp -s movie.old "$sample" || fail "backup differs from the input"
+}
 # What the Linux build makes of the sample.
 native_output() {
   mkdir -p native && cp "$sample" native/movie.srt
@@ -50,10 +58,7 @@ program)
 repair)
   native_output
   cp "$sample" movie.srt
-  run movie.srt
-  [ "$code" = 0 ] || fail "exit code $code"
-  cmp -s movie.srt native/movie.srt || fail "output differs from the Linux build"
-  cmp -s movie.old "$sample" || fail "backup differs from the input"
+  expect_repaired
   ;;
 hint)
   expect_refused
@@ -106,10 +111,7 @@ older-backup) # replaced whole by the new backup
   native_output
   cp "$sample" movie.srt
   printf 'an older backup, longer than the file it was made of %0200d' 0 >movie.old
-  run movie.srt
-  [ "$code" = 0 ] || fail "exit code $code"
-  cmp -s movie.srt native/movie.srt || fail "output differs"
-  cmp -s movie.old "$sample" || fail "backup differs"
+  expect_repaired
   [ "$(ls -A | sort | tr '\n' ' ')" = "movie.old movie.srt native " ] ||
     fail "left behind: $(ls -A)"
   ;;
@@ -117,19 +119,13 @@ readonly-backup) # a read-only file at the backup name is replaced too
   native_output
   cp "$sample" movie.srt
   echo "read-only" >movie.old && chmod 444 movie.old
-  run movie.srt
-  [ "$code" = 0 ] || fail "exit code $code"
-  cmp -s movie.srt native/movie.srt || fail "output differs"
-  cmp -s movie.old "$sample" || fail "backup differs"
+  expect_repaired
   ;;
 second-name) # a second name of the file at the backup's name, as a run
   # cut off after its backup leaves it: the backup is then a copy
   native_output
   cp "$sample" movie.srt && ln movie.srt movie.old
-  run movie.srt
-  [ "$code" = 0 ] || fail "exit code $code"
-  cmp -s movie.srt native/movie.srt || fail "output differs"
-  cmp -s movie.old "$sample" || fail "backup differs"
+  expect_repaired
   [ "$(ls -A | sort | tr '\n' ' ')" = "movie.old movie.srt native " ] ||
     fail "left behind: $(ls -A)"
   ;;
@@ -138,9 +134,7 @@ hidden) # the repaired file keeps the system attribute (Wine keeps it for
   native_output
   cp "$sample" movie.srt
   timeout 120 "$wine" cmd /c attrib +s movie.srt >/dev/null 2>&1
-  run movie.srt
-  [ "$code" = 0 ] || fail "exit code $code"
-  cmp -s movie.srt native/movie.srt || fail "output differs"
+  expect_repaired
   attributes=$(timeout 120 "$wine" cmd /c attrib movie.srt 2>/dev/null | tr -d '\r')
   [[ "$attributes" =~ ^[A-Z\ ]*S ]] || fail "attributes: $attributes"
   ;;
