@@ -37,7 +37,7 @@ static unsigned long FindLineStart(const char* data, unsigned long content,
 static bool IsStandardStart(const char* l) {
   return IsDigit(l[0]) && IsDigit(l[1]) && l[2] == ':' && IsDigit(l[3]) &&
          IsDigit(l[4]) && IsDigit(l[6]) && IsDigit(l[7]) && IsDigit(l[9]) &&
-         IsDigit(l[10]) && IsDigit(l[11]) && (l[12] == ' ' || l[12] == '\t');
+         IsDigit(l[10]) && IsDigit(l[11]) && IsBlank(l[12]);
 }
 
 // The 13 bytes after an arrow are " DD:DD:DD,DDD": a standard end time.
@@ -74,7 +74,7 @@ void FindTimingLine(const char* data, unsigned long length,
 }
 
 static void SkipBlanks(const char* data, unsigned long end, unsigned long& at) {
-  while (at < end && (data[at] == ' ' || data[at] == '\t'))
+  while (at < end && IsBlank(data[at]))
     ++at;
 }
 
@@ -239,7 +239,7 @@ static bool SkipArrow(const char* data, unsigned long end, unsigned long& at) {
 // True when the '>' at at can end such an arrow: a dash, an en dash or an
 // em dash stands in front of it, blanks aside.
 static bool EndsDashedArrow(const char* data, unsigned long at) {
-  while (at > 0 && (data[at - 1] == ' ' || data[at - 1] == '\t'))
+  while (at > 0 && IsBlank(data[at - 1]))
     --at;
   return at > 0 &&
          (data[at - 1] == '-' || (at >= 3 && IsWideDash(data, at, at - 3)));

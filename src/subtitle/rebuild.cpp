@@ -83,7 +83,7 @@ static bool IsNumberLine(const char* line, unsigned long count) {
   for (unsigned long i = 0; i < count; ++i) {
     if (IsDigit(line[i]))
       digit = true;
-    else if (line[i] != ' ' && line[i] != '\t')
+    else if (!IsBlank(line[i]))
       return false;
   }
   return digit;

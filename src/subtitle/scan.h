@@ -1,6 +1,6 @@
 // scan.h - the byte-scanning primitives that every step uses to move
-// through the file buffer and the command-line text, and the two tests of
-// a byte that the steps share. None of them stops at a NUL byte, allocates
+// through the file buffer and the command-line text, and the tests of a
+// byte that the steps share. None of them stops at a NUL byte, allocates
 // or reports; each examines at most count bytes, and the caller keeps
 // those bytes inside its buffer.
 #pragma once
@@ -8,6 +8,11 @@
 // CR or LF: a byte that ends a line.
 inline bool IsLineBreak(char c) {
   return c == '\r' || c == '\n';
+}
+
+// A blank: a space or a tab.
+inline bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
 }
 
 inline bool IsDigit(char c) {
