@@ -452,12 +452,12 @@ TEST(RebuildSRT, NumbersFromTheFirstGiven) {
 
 TEST(SetNumber, WritesDecimalAndStepsOn) {
   std::string out;
-  for (unsigned long n : {0UL, 9UL, 10UL, 4294967295UL, ~0UL - 1}) {
+  for (unsigned long n : {0UL, 9UL, 10UL, 99UL, 100UL, 4294967295UL, ~0UL}) {
     char line[22];
     unsigned long number = n;
     out.append(line, SetNumber(line, number));
     EXPECT_EQ(number, n + 1);
   }
-  EXPECT_EQ(out, "0\r\n9\r\n10\r\n4294967295\r\n" + std::to_string(~0UL - 1) +
-                     "\r\n");
+  EXPECT_EQ(out, "0\r\n9\r\n10\r\n99\r\n100\r\n4294967295\r\n" +
+                     std::to_string(~0UL) + "\r\n");
 }

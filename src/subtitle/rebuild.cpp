@@ -9,32 +9,15 @@
 #include <stdlib.h>
 #include <string.h>
 
-// Two digits at a time, from a table of 00 to 99: a subtitle file has a
-// number line for each entry, and a division for each digit costs more
-// than the rest of the line.
-static const char kDigitPairs[] = "0001020304050607080910111213141516171819"
-                                  "2021222324252627282930313233343536373839"
-                                  "4041424344454647484950515253545556575859"
-                                  "6061626364656667686970717273747576777879"
-                                  "8081828384858687888990919293949596979899";
-
 unsigned long SetNumber(char* to, unsigned long& number) {
-  unsigned long count = 1;
-  for (unsigned long long power = 10; count < 20 && number >= power;
-       power *= 10)
-    ++count;
-  unsigned long rest = number, at = count;
-  for (; rest >= 100; rest /= 100) {
-    const char* pair = kDigitPairs + 2 * (rest % 100);
-    to[--at] = pair[1];
-    to[--at] = pair[0];
-  }
-  if (rest >= 10) {
-    to[--at] = kDigitPairs[2 * rest + 1];
-    to[--at] = kDigitPairs[2 * rest];
-  } else {
-    to[--at] = static_cast<char>('0' + rest);
-  }
+  char digits[20]; // the digits, from the last one back
+  unsigned long count = 0;
+  unsigned long rest = number;
+  do {
+    digits[sizeof digits - ++count] = static_cast<char>('0' + rest % 10);
+    rest /= 10;
+  } while (rest != 0);
+  memcpy(to, digits + sizeof digits - count, count);
   to[count] = '\r';
   to[count + 1] = '\n';
   ++number;
