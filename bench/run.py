@@ -7,9 +7,12 @@ of the file, the renames and folder syncs, no processing). Runs alternate,
 each on a fresh copy; prints medians with min/max, peak memory and the
 program/floor ratio.
 
-usage: run.py BUILD_DIR [--large] [--also PROGRAM]
+usage: run.py BUILD_DIR [--large] [--also PROGRAM] [--block]
   --large         also a 500 MB file (takes minutes, writes 1.5 GB)
-  --also PROGRAM  times another build of zelvar in the same runs"""
+  --also PROGRAM  times another build of zelvar in the same runs
+  --block         also times the floor writing from a second block
+                  (io_floor --block): what a repair built in memory adds
+                  to the floor before any processing"""
 import os
 import shutil
 import statistics
@@ -61,7 +64,7 @@ def alternate(commands, prepare, runs, report):
 def summary(title, times, peaks):
     print(title)
     for name, t in times.items():
-        print(f"  {name:<8} median {statistics.median(t):7.3f} s"
+        print(f"  {name:<11} median {statistics.median(t):7.3f} s"
               f"  (min {min(t):.3f}, max {max(t):.3f})"
               f"  peak {peaks[name] / MB:6.1f} MiB")
     floor = statistics.median(times["floor"])
@@ -78,6 +81,7 @@ def main():
         sys.exit(__doc__)
     build, args = args[0], args[1:]
     large = "--large" in args
+    block = "--block" in args
     programs = {"zelvar": os.path.join(build, "zelvar")}
     if "--also" in args:
         programs["other"] = os.path.abspath(args[args.index("--also") + 1])
@@ -93,6 +97,8 @@ def main():
         target = os.path.join(folder, "movie.srt")
         commands = {name: [path, target] for name, path in programs.items()}
         commands["floor"] = [floor, target]
+        if block:
+            commands["floor+block"] = [floor, "--block", target]
         times, peaks = alternate(
             commands, lambda: fresh(folder, source, ["movie.srt"]), runs,
             report)
@@ -105,6 +111,8 @@ def main():
     paths = [os.path.join(folder, name) for name in names]
     commands = {name: [path] + paths for name, path in programs.items()}
     commands["floor"] = [floor] + paths
+    if block:
+        commands["floor+block"] = [floor, "--block"] + paths
     runs = 11
     times, peaks = alternate(commands, lambda: fresh(folder, source, names),
                              runs, report)
