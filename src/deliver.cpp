@@ -1,6 +1,6 @@
-// deliver.cpp - where a repair goes: over the file, its backup besideName on
-// the way and the file's state checked at the last step, or to standard output;
-// and what runs cut off left beside the file. Each choice is besideName here
+// deliver.cpp - where a repair goes: over the file, its backup made on the
+// way and the file's state checked at the last step, or to standard output;
+// and what runs cut off left beside the file. Each choice is made here
 // once: move or copy, what the new file carries, when the file counts as
 // changed, what a leftover is.
 #include "deliver.h"
@@ -212,10 +212,10 @@ void SettleLeftovers(Target& target, CallRecord* record) {
   free(elsewhere.backup);
 }
 
-// How the backup is besideName, decided once for a run.
+// How the backup is made, decided once for a run.
 enum BackupWay {
   kMoveFile, // the file as read itself, moved to the backup's name
-  kCopyBytes // a synced copy of its bytes, besideName before the exchange
+  kCopyBytes // a synced copy of its bytes, made before the exchange
 };
 
 // The file as read can be moved to the backup's name only where files
